@@ -1,0 +1,41 @@
+# Valsetto: make (Release build), make check (tests, also under sanitizers),
+# make demo, make bench, make fuzz.
+JOBS ?= $(shell nproc)
+BUILD ?= build
+ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+
+.PHONY: all build deps check check-plain check-asan demo bench fuzz clean
+
+all: build
+
+build:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build $(BUILD) -j $(JOBS)
+
+deps:
+	@if [ "$$(id -u)" = 0 ]; then bash scripts/install-deps.sh; else echo "not root: skipping package installation"; fi
+
+check: deps check-plain check-asan
+	@echo "make check: all test runs passed"
+
+check-plain: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+check-asan:
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVALSETTO_SANITIZE=ON >/dev/null
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+demo: deps build
+	bash scripts/demo.sh
+
+bench: deps build
+	bash scripts/bench.sh
+
+fuzz: deps
+	FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/fuzz.sh
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

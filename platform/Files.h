@@ -1,0 +1,83 @@
+#pragma once
+// Files and folders under Windows-form paths. "\" and "/" are accepted
+// alike; "\" becomes "/" at the OS boundary, so a Linux name that holds a
+// backslash cannot be reached. Failures are reported by result, never thrown.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/DateTime.h"
+
+std::string ToOsPath(std::string_view path);       // "\" -> "/"
+std::string ToWindowsPath(std::string_view path);  // "/" -> "\"
+
+[[nodiscard]] bool FileExists(const std::string& path);       // a file, not a folder
+[[nodiscard]] bool DirectoryExists(const std::string& path);
+bool CreateDir(const std::string& path);
+bool RemoveDir(const std::string& path);
+bool DeleteFile(const std::string& path);
+// Replaces an existing target, as the program's renames expect.
+bool RenameFile(const std::string& oldPath, const std::string& newPath);
+std::int64_t FileSizeOf(const std::string& path);  // -1 when absent
+bool FileGetDateTime(const std::string& path, TDateTime& modified);
+bool FileSetDateTime(const std::string& path, TDateTime modified);
+
+// Whole-file helpers. WriteWholeFile creates or truncates; WriteFileAtomic
+// writes a temporary file in the same folder and renames it over the target,
+// so no reader ever sees it half-written. AppendToFile creates the file when
+// missing and adds data in one write on an O_APPEND descriptor, so concurrent
+// writers interleave whole lines.
+[[nodiscard]] bool ReadWholeFile(const std::string& path, std::string& content);
+[[nodiscard]] bool WriteWholeFile(const std::string& path, std::string_view content);
+[[nodiscard]] bool WriteFileAtomic(const std::string& path, std::string_view content);
+[[nodiscard]] bool AppendToFile(const std::string& path, std::string_view content);
+
+// Handles. Share modes of the host map to plain opens.
+using THandle = int;
+constexpr THandle INVALID_HANDLE_VALUE = -1;
+constexpr int fmOpenRead = 0x0000;
+constexpr int fmOpenWrite = 0x0001;
+constexpr int fmOpenReadWrite = 0x0002;
+constexpr int fmShareDenyNone = 0x0040;
+THandle FileCreate(const std::string& path);  // create or truncate, read-write
+THandle FileOpen(const std::string& path, int mode);
+int FileRead(THandle handle, void* buffer, int count);   // bytes read, -1 on error
+int FileWrite(THandle handle, const void* buffer, int count);
+std::int64_t FileSeek(THandle handle, std::int64_t offset, int origin);  // 0 begin, 1 current, 2 end
+void FileClose(THandle handle);
+
+// Wildcard listings: "*" and "?" in the last component, matched ignoring
+// case; "*.*" matches every name. Entries come sorted by name ignoring case,
+// "." and ".." included. Plain files always match; folders, hidden entries
+// (name begins with ".") and read-only ones only when their bit is in the
+// attribute mask, as the host does.
+constexpr int faReadOnly = 0x01;
+constexpr int faHidden = 0x02;
+constexpr int faSysFile = 0x04;
+constexpr int faVolumeID = 0x08;
+constexpr int faDirectory = 0x10;
+constexpr int faArchive = 0x20;
+constexpr int faAnyFile = 0x3F;
+
+constexpr int ERROR_FILE_NOT_FOUND = 2;
+constexpr int ERROR_PATH_NOT_FOUND = 3;
+constexpr int ERROR_NO_MORE_FILES = 18;
+
+struct TSearchListing;
+struct TSearchRec {
+    TDateTime Time = 0;      // modification time, local, millisecond precision or better
+    std::int64_t Size = 0;
+    int Attr = 0;
+    std::string Name;        // bare name
+    int ExcludeAttr = 0;
+    TSearchListing* Listing = nullptr;  // owned; released by FindClose
+};
+// 0 when an entry was found, else ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND
+// or ERROR_NO_MORE_FILES.
+[[nodiscard]] int FindFirst(const std::string& pattern, int attributes, TSearchRec& rec);
+[[nodiscard]] int FindNext(TSearchRec& rec);
+void FindClose(TSearchRec& rec);
+
+// True when name matches the wildcard pattern ignoring case ("*", "?";
+// "*.*" matches everything).
+bool MatchesMask(std::string_view name, std::string_view pattern);
