@@ -1,0 +1,4 @@
+#include "app/Music.h"
+#include "app/OnlineUnit.h"
+
+void TMainform::ShowGenrePage() {}
