@@ -34,6 +34,10 @@ void GetSystemTime(TSystemTime& time); // UTC, with milliseconds
 int GetTimeZoneInformation(TTimeZoneInformation& info);
 std::uint32_t GetTickCount();          // milliseconds since an arbitrary start
 
+// Raise Exception "Invalid argument to date encode" (years 1 to 9999, real
+// calendar days) and "Invalid argument to time encode" (0-23, 0-59, 0-59,
+// 0-999). Decoding rounds to the millisecond; before day 0 the fraction
+// still counts forward from midnight (-1.25 is 1899-12-29 06:00).
 TDateTime EncodeDate(int year, int month, int day);
 TDateTime EncodeTime(int hour, int minute, int second, int msec);
 void DecodeDate(TDateTime value, int& year, int& month, int& day);

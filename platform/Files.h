@@ -3,6 +3,7 @@
 // alike; "\" becomes "/" at the OS boundary, so a Linux name that holds a
 // backslash cannot be reached. Failures are reported by result, never thrown.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -47,10 +48,15 @@ std::int64_t FileSeek(THandle handle, std::int64_t offset, int origin);  // 0 be
 void FileClose(THandle handle);
 
 // Wildcard listings: "*" and "?" in the last component, matched ignoring
-// case; "*.*" matches every name. Entries come sorted by name ignoring case,
-// "." and ".." included. Plain files always match; folders, hidden entries
-// (name begins with ".") and read-only ones only when their bit is in the
-// attribute mask, as the host does.
+// case; "*.*" matches every name; a pattern without a folder part lists the
+// current folder. Entries come sorted by name as NTFS returns them (names
+// compared upper-cased, byte by byte), "." and ".." included. Plain files
+// always match, read-only and archive ones too; folders (faDirectory),
+// hidden entries (faHidden: the name begins with ".", except "." and "..")
+// and system files only when their bit is in the attribute mask, as the host
+// does. Attributes reported: faDirectory, faHidden, faReadOnly (the owner
+// has no write permission) and faArchive for every entry that is not a
+// folder. A folder's Size is 0.
 constexpr int faReadOnly = 0x01;
 constexpr int faHidden = 0x02;
 constexpr int faSysFile = 0x04;
@@ -61,6 +67,7 @@ constexpr int faAnyFile = 0x3F;
 
 constexpr int ERROR_FILE_NOT_FOUND = 2;
 constexpr int ERROR_PATH_NOT_FOUND = 3;
+constexpr int ERROR_ACCESS_DENIED = 5;
 constexpr int ERROR_NO_MORE_FILES = 18;
 
 struct TSearchListing;
@@ -70,10 +77,13 @@ struct TSearchRec {
     int Attr = 0;
     std::string Name;        // bare name
     int ExcludeAttr = 0;
-    TSearchListing* Listing = nullptr;  // owned; released by FindClose
+    // The rest of the listing; shared, so a copied record stays valid, and
+    // released by FindClose (or with the last copy).
+    std::shared_ptr<TSearchListing> Listing;
 };
-// 0 when an entry was found, else ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND
-// or ERROR_NO_MORE_FILES.
+// 0 when an entry was found, else ERROR_FILE_NOT_FOUND (the folder exists,
+// nothing matches), ERROR_PATH_NOT_FOUND (no such folder), ERROR_ACCESS_DENIED
+// (the folder cannot be read) or, from FindNext, ERROR_NO_MORE_FILES.
 [[nodiscard]] int FindFirst(const std::string& pattern, int attributes, TSearchRec& rec);
 [[nodiscard]] int FindNext(TSearchRec& rec);
 void FindClose(TSearchRec& rec);

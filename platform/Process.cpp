@@ -1,0 +1,138 @@
+#include "platform/Process.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <link.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/Files.h"
+
+extern char** environ;
+
+bool RunningAsLibrary = false;
+
+namespace {
+struct TProcessInfo {
+    std::vector<std::string> Arguments;  // as given, argv[0] included
+    std::string StartFolder;             // OS form, no trailing "/"
+    std::string ExecutablePath;          // OS form
+};
+
+TProcessInfo& Info() {
+    static TProcessInfo info;
+    return info;
+}
+
+std::string CurrentFolder() {
+    char buffer[PATH_MAX];
+    return getcwd(buffer, sizeof buffer) ? std::string(buffer) : std::string();
+}
+
+std::string ProcSelfExe() {
+    char buffer[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
+// Drops "." components and repeated separators; ".." stays, since a link on
+// the way would give it another meaning than the text suggests.
+std::string WithoutDotComponents(const std::string& path) {
+    std::string out;
+    std::size_t i = 0;
+    while (i < path.size()) {
+        const std::size_t end = path.find('/', i) == std::string::npos ? path.size() : path.find('/', i);
+        const std::string part = path.substr(i, end - i);
+        if (!part.empty() && part != ".") out += "/" + part;
+        i = end + 1;
+    }
+    return out.empty() ? "/" : out;
+}
+
+std::string Absolute(const std::string& path, const std::string& folder) {
+    return WithoutDotComponents(path[0] == '/' ? path : folder + "/" + path);
+}
+
+bool IsRegularFile(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The path the program was started as: argv[0] when it holds a separator or
+// names a file in the start-up folder, else what the kernel reports.
+std::string ExecutablePathFrom(const std::string& argv0, const std::string& startFolder) {
+    if (argv0.find('/') != std::string::npos) return Absolute(argv0, startFolder);
+    if (!argv0.empty() && IsRegularFile(startFolder + "/" + argv0)) return Absolute(argv0, startFolder);
+    return ProcSelfExe();
+}
+}  // namespace
+
+void InitProcess(int argc, char** argv) {
+    TProcessInfo& info = Info();
+    info.Arguments.clear();
+    for (int i = 0; i < argc && argv && argv[i]; ++i) info.Arguments.emplace_back(argv[i]);
+    info.StartFolder = CurrentFolder();
+    info.ExecutablePath = ExecutablePathFrom(info.Arguments.empty() ? std::string() : info.Arguments[0],
+                                             info.StartFolder);
+}
+
+int ParamCount() {
+    const auto n = static_cast<int>(Info().Arguments.size());
+    return n > 0 ? n - 1 : 0;
+}
+
+std::string ParamStr(int index) {
+    TProcessInfo& info = Info();
+    if (index == 0) {
+        if (info.ExecutablePath.empty()) info.ExecutablePath = ProcSelfExe();
+        return ToWindowsPath(info.ExecutablePath);
+    }
+    if (index < 0 || index >= static_cast<int>(info.Arguments.size())) return std::string();
+    return info.Arguments[static_cast<std::size_t>(index)];
+}
+
+// dladdr names the object that holds this function: the shared object when
+// the program is loaded as a library, else the executable, whose own name
+// is the path it was started as.
+std::string ModuleFileName() {
+    Dl_info found {};
+    link_map* module = nullptr;
+    const bool known = dladdr1(reinterpret_cast<void*>(&ModuleFileName), &found, reinterpret_cast<void**>(&module),
+                               RTLD_DL_LINKMAP) != 0;
+    if (!known || !module || !module->l_name || module->l_name[0] == '\0' || !found.dli_fname)
+        return ParamStr(0);
+    std::string folder = Info().StartFolder.empty() ? CurrentFolder() : Info().StartFolder;
+    return ToWindowsPath(Absolute(found.dli_fname, folder));
+}
+
+std::vector<std::string> EnvironmentStrings() {
+    std::vector<std::string> block;
+    for (char** entry = environ; entry && *entry; ++entry) block.emplace_back(*entry);
+    return block;
+}
+
+std::string GetEnv(const std::string& name, bool* found) {
+    const char* value = getenv(name.c_str());
+    if (found) *found = value != nullptr;
+    return value ? std::string(value) : std::string();
+}
+
+void HaltProcess(int code) {
+    std::fflush(nullptr);
+    _exit(code);
+}
+
+void NormalExit(int code) { std::exit(code); }
+
+bool ProcessAlive(int pid) {
+    if (pid <= 0) return false;
+    return kill(pid, 0) == 0 || errno == EPERM;
+}
+
+int CurrentProcessId() { return static_cast<int>(getpid()); }
