@@ -143,11 +143,15 @@ void GetLocalTime(TSystemTime& time) { CurrentSystemTime(time, localtime_r); }
 
 void GetSystemTime(TSystemTime& time) { CurrentSystemTime(time, gmtime_r); }
 
-// The standard and daylight offsets are found by sampling the year around
-// now, since the C library names only the offset in force at a given moment.
+// The standard and daylight offsets are found by sampling the year that
+// follows the moment, since the C library names only the offset in force at a given moment.
 int GetTimeZoneInformation(TTimeZoneInformation& info) {
+    return GetTimeZoneInformationAt(static_cast<double>(time(nullptr)), info);
+}
+
+int GetTimeZoneInformationAt(double unixSeconds, TTimeZoneInformation& info) {
     tzset();
-    const time_t now = time(nullptr);
+    const auto now = static_cast<time_t>(std::floor(unixSeconds));
     bool daylightNow = false;
     const int biasNow = BiasAt(now, daylightNow);
     int standard = biasNow;

@@ -32,6 +32,8 @@ void GetSystemTime(TSystemTime& time); // UTC, with milliseconds
 // daylight-saving time is in force, else TIME_ZONE_ID_STANDARD (or UNKNOWN
 // for a zone without daylight saving).
 int GetTimeZoneInformation(TTimeZoneInformation& info);
+// The same for the moment unixSeconds instead of now.
+int GetTimeZoneInformationAt(double unixSeconds, TTimeZoneInformation& info);
 std::uint32_t GetTickCount();          // milliseconds since an arbitrary start
 
 // Raise Exception "Invalid argument to date encode" (years 1 to 9999, real
