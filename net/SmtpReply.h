@@ -1,0 +1,14 @@
+#pragma once
+// Reading an SMTP server's reply lines: pure functions over one line as it
+// came from the socket (line feed included).
+#include <cstdint>
+#include <string_view>
+
+// The number at the start of a reply: its leading decimal digits, at most 10
+// of them. 0 when there are none, and when they do not form a 16-bit number
+// (a wrapped value could pass for a success code).
+std::int16_t ParseReplyNumber(std::string_view line);
+
+// A line that another line follows in the same reply: its first character
+// is a blank, or its fourth is "-" ("250-first").
+bool IsContinuationLine(std::string_view line);
