@@ -34,9 +34,13 @@ void TCustomModule::FinishCreation() {
 }
 
 void TApplication::FreeForms() {
-    while (!forms_.empty()) {
-        TCustomModule* last = forms_.back();
-        forms_.pop_back();
+    // Each pass frees one form, which leaves the list; a form's destructor
+    // may free others.
+    for (;;) {
+        TCustomModule* last = nullptr;
+        const auto& owned = Components();
+        for (auto it = owned.rbegin(); it != owned.rend() && !last; ++it) last = dynamic_cast<TCustomModule*>(*it);
+        if (!last) return;
         delete last;
     }
 }

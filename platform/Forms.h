@@ -65,11 +65,12 @@ public:
     void CreateForm(T*& ref) {
         T* form = new T(this);
         ref = form;
-        forms_.push_back(form);
         form->FinishCreation();
     }
 
-    // Frees every form and data module, last created first.
+    // Frees every form and data module the application owns, last created
+    // first. A form freed earlier by other code has left the owner's list,
+    // so it is not freed twice.
     void FreeForms();
     // Runs the message loop until Terminate.
     void Run();
@@ -81,7 +82,6 @@ public:
     std::string Title;
 
 private:
-    std::vector<TCustomModule*> forms_;
     bool terminated_ = false;
 };
 

@@ -1,6 +1,7 @@
 #include "platform/Streams.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "platform/Exception.h"
@@ -70,7 +71,10 @@ bool TMemoryStream::LoadFromFile(const std::string& path) {
 int THandleStream::Read(void* buffer, int count) {
     if (count <= 0) return 0;
     const int n = FileRead(handle_, buffer, count);
-    return n > 0 ? n : -1;
+    if (n > 0) return n;
+    // A non-blocking descriptor with nothing waiting has not ended.
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+    return -1;
 }
 
 int THandleStream::Write(const void* buffer, int count) {
@@ -87,7 +91,8 @@ int THandleStream::Write(const void* buffer, int count) {
 std::int64_t THandleStream::Seek(std::int64_t offset, int origin) { return FileSeek(handle_, offset, origin); }
 
 TFileStream::TFileStream(const std::string& path, int mode) : THandleStream(INVALID_HANDLE_VALUE) {
-    if (mode == fmCreate) {
+    // fmCreate may come combined with a share mode, as on the host.
+    if ((mode & fmCreate) == fmCreate) {
         handle_ = FileCreate(path);
         if (handle_ == INVALID_HANDLE_VALUE) throw EFileError("Cannot create file \"" + path + "\"");
     } else {

@@ -55,7 +55,10 @@ std::string IntToStr(std::int64_t value) { return std::to_string(value); }
 bool TryStrToInt(std::string_view text, std::int32_t& value) {
     std::string t = Trim(text);
     std::string_view v = t;
-    if (!v.empty() && v[0] == '+') v.remove_prefix(1);
+    if (!v.empty() && v[0] == '+') {
+        v.remove_prefix(1);
+        if (!v.empty() && v[0] == '-') return false;  // one sign only
+    }
     if (v.empty()) return false;
     std::int32_t result = 0;
     auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), result);
