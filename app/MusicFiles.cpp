@@ -1,0 +1,104 @@
+#include <atomic>
+
+#include "app/Music.h"
+#include "app/qv_unit.h"
+#include "platform/Exception.h"
+#include "platform/Files.h"
+#include "platform/Process.h"
+#include "platform/SysUtils.h"
+
+namespace {
+constexpr std::size_t FlushSize = 64 * 1024;
+
+bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
+
+// Calls visit for every entry that pattern matches, of any attributes, in
+// listing order. A failing listing simply ends the walk.
+template <typename Visit>
+void ForEachEntry(const std::string& pattern, Visit visit) {
+    TSearchRec rec;
+    if (FindFirst(pattern, faAnyFile, rec) == 0) {
+        do visit(rec);
+        while (FindNext(rec) == 0);
+    }
+    FindClose(rec);
+}
+
+// Hidden, in the target's folder, unique for this process (pid) and within
+// it (counter), so concurrent writers never share one.
+std::string TemporaryNameFor(const std::string& target) {
+    static std::atomic<unsigned> counter{0};
+    const auto separator = target.find_last_of("\\/");
+    const std::size_t nameStart = separator == std::string::npos ? 0 : separator + 1;
+    return target.substr(0, nameStart) + "." + target.substr(nameStart) + "." + IntToStr(CurrentProcessId()) + "-" +
+           IntToStr(counter.fetch_add(1)) + ".tmp";
+}
+}  // namespace
+
+void ListSubfolders(const std::string& folder, const std::string& pattern, TStringList& list) {
+    const std::string base = AddTrailingBackslash(folder);
+    ForEachEntry(base + pattern, [&](const TSearchRec& rec) {
+        if ((rec.Attr & faDirectory) != 0 && !IsDotEntry(rec.Name)) list.Add(base + rec.Name);
+    });
+}
+
+void ListMp3Files(const std::string& folder, TStringList& list) {
+    ForEachEntry(folder + "*.mp3", [&](const TSearchRec& rec) { list.Add(folder + rec.Name); });
+}
+
+std::vector<std::string> GenreFolderNames() {
+    std::vector<std::string> names;
+    ForEachEntry(ProgramFolder() + "*.*", [&](const TSearchRec& rec) {
+        if ((rec.Attr & faDirectory) != 0 && !IsDotEntry(rec.Name)) names.push_back(rec.Name);
+    });
+    return names;
+}
+
+TReplacementFile::TReplacementFile(std::string target)
+    : target_(std::move(target)), temporary_(TemporaryNameFor(target_)) {}
+
+TReplacementFile::~TReplacementFile() { Discard(); }
+
+bool TReplacementFile::Create() {
+    if (DirectoryExists(target_)) return false;
+    handle_ = FileCreate(temporary_);
+    return handle_ != INVALID_HANDLE_VALUE;
+}
+
+void TReplacementFile::WriteLine(std::string_view line) {
+    pending_.append(line);
+    pending_.append("\r\n");
+    if (pending_.size() >= FlushSize) Flush();
+}
+
+void TReplacementFile::Flush() {
+    if (pending_.empty()) return;
+    const int size = static_cast<int>(pending_.size());
+    if (handle_ == INVALID_HANDLE_VALUE || FileWrite(handle_, pending_.data(), size) != size)
+        throw EFileError("Cannot write file " + target_);
+    pending_.clear();
+}
+
+void TReplacementFile::Commit() {
+    Flush();
+    FileClose(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+    if (!RenameFile(temporary_, target_)) {
+        DeleteFile(temporary_);
+        throw EFileError("Cannot create file " + target_);
+    }
+    temporary_.clear();
+}
+
+void TReplacementFile::Discard() {
+    if (handle_ != INVALID_HANDLE_VALUE) FileClose(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+    if (!temporary_.empty()) DeleteFile(temporary_);
+}
+
+void SaveListReplacing(const std::vector<std::string>& lines, const std::string& path) {
+    TReplacementFile file(path);
+    if (!file.Create()) throw EFileError("Cannot create file " + path);
+    for (const auto& line : lines) file.WriteLine(line);
+    file.Commit();
+}
