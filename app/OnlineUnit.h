@@ -27,8 +27,24 @@ extern TMainform* Mainform;
 // For a GET request: the query string, less the command letter once taken.
 extern std::string QueryText;
 
+// The first character of QueryText, removed from it; a blank when it is
+// empty.
 char NextCommandLetter();
+// The manager page's gate: passes when the stored password occurs in
+// QueryText, when none is stored, or when the field "password" equals it;
+// otherwise writes "Password Error" and the footer and fails.
 bool CheckPassword();
 void WriteFooter();
+
+// The operator functions (ManagerPages.cpp).
+void ShowManagerPage();
+void ShowReport();
+void SetDiagnostics(bool on);
+void SetLogRecording(bool on);
+
+// The program's main sequence after the gateway units have started: the
+// application object, Mainform (whose engine serves the request when the
+// form is created), qv, then the message loop.
+void RunApplication();
 // Playlist.cpp
 void GeneratePlaylist();

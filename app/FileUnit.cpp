@@ -1,0 +1,1 @@
+#include "app/FileUnit.h"

@@ -1,0 +1,106 @@
+#include "app/OnlineUnit.h"
+
+#include "app/Options.h"
+#include "app/qv_unit.h"
+#include "gateway/GenEng.h"
+#include "gateway/HttpEng.h"
+#include "platform/Files.h"
+#include "platform/Random.h"
+
+TMainform* Mainform = nullptr;
+std::string QueryText;
+TOptionsRecord Options;
+Tqv* qv = nullptr;
+
+namespace {
+// The marker file of an earlier installation; removed on every request.
+const char* const StaleMarkerName = "PostMusic.tst";
+
+void RunCommandLetter(TMainform& form, char letter) {
+    switch (letter) {
+        case 'D': SetDiagnostics(true); break;
+        case 'd': SetDiagnostics(false); break;
+        case 'F': SetLogRecording(true); break;
+        case 'f': SetLogRecording(false); break;
+        case 'I': form.BuildMusicIndex(); break;
+        case 'P': form.ShowGenrePage(); break;
+        case 'S': ShowReport(); break;
+        case 'X': ShowManagerPage(); break;
+        default: break;  // any other letter, and the blank of an empty query, writes nothing
+    }
+}
+}  // namespace
+
+// The component values are the program's fixed configuration; every other
+// property keeps its class default.
+TMainform::TMainform(TComponent* owner) : TForm(owner) {
+    GeneralHttpEngine1 = new TGeneralHttpEngine(this);
+    GeneralHttpEngine1->Name = "GeneralHttpEngine1";
+    GeneralHttpEngine1->AllowedMethods.SetGet(true);
+    GeneralHttpEngine1->AllowedMethods.SetPut(false);
+    GeneralHttpEngine1->AllowedMethods.SetPost(true);
+    GeneralHttpEngine1->SetAutoContentType("text/html");
+    GeneralHttpEngine1->SetDebugMode(NoDebug);
+    GeneralHttpEngine1->SetNoCache(false);
+    GeneralHttpEngine1->SetTempDir("Temp");
+    GeneralHttpEngine1->SetBufferedOutput(true);
+    GeneralHttpEngine1->SetCGIAutoTerminate(true);
+    GeneralHttpEngine1->SetOnExecRequest([this](TObject* Sender) { GeneralHttpEngine1ExecRequest(Sender); });
+}
+
+void TMainform::GeneralHttpEngine1ExecRequest(TObject*) {
+    // 1.
+    SeedRandom();
+    // 2. A missing file or a refused deletion does not matter.
+    (void)DeleteFile(PathOfFile(ExecutableFileName()) + StaleMarkerName);
+    // 3.
+    GeneralHttpEngine1->SetAutoContentType("text/html");
+    // 4.
+    LoadOptions();
+    // 5. The comparison is exact: "get" takes the other path.
+    if (HttpServerVariable("REQUEST_METHOD") != "GET") {
+        // 6.
+        if (HttpFieldValue("command", "") == "playlistgen") {
+            LogHit();
+            GeneratePlaylist();
+        }
+        return;
+    }
+    // 7.
+    QueryText = HttpServerVariable("QUERY_STRING");
+    WriteTrace(QueryText);
+    RunCommandLetter(*this, NextCommandLetter());
+}
+
+void TMainform::SmtpClient1Status(TObject*, const std::string& Msg) { WriteTrace("SMTP Status " + Msg); }
+
+char NextCommandLetter() {
+    if (QueryText.empty()) return ' ';
+    const char letter = QueryText.front();
+    QueryText.erase(0, 1);
+    return letter;
+}
+
+bool CheckPassword() {
+    const std::string pw = Options.password.Value();
+    if (!pw.empty() && QueryText.find(pw) != std::string::npos) return true;
+    if (pw.empty()) return true;
+    if (HttpFieldValue("password", "") == pw) return true;
+    HttpWrite("Password Error");
+    WriteFooter();
+    return false;
+}
+
+void WriteFooter() {
+    HttpWrite(
+        "<br><br><br><p><center><font size=-2>Valsetto - 2026, "
+        "<a href=\"mailto:valsetto@example.org\">write to the maker</a></font></center></body></html>");
+}
+
+void RunApplication() {
+    Application = new TApplication;
+    Application->Initialize();
+    Application->CreateForm(Mainform);
+    Application->CreateForm(qv);
+    Application->Run();
+}
