@@ -1,18 +1,15 @@
 #pragma once
-// Close, quit and system-command messages for the application window, as
-// SIGTERM, SIGINT and SIGHUP arrive. The handler only records the message
-// in an atomic (async-signal-safe) and writes one byte to a self-pipe, so a
-// poller can wake on it. Messages are looked at, not removed: the first one
-// recorded stays first until ClearStopMessage.
-constexpr int WM_CLOSE = 16;
-constexpr int WM_QUIT = 18;
-constexpr int WM_SYSCOMMAND = 274;
+// SIGTERM, SIGINT and SIGHUP become the close, quit and system-command
+// messages (16, 18, 274) of the application window: the handler posts them
+// through the main queue's self-pipe, where PeekMessage and ProcessMessages
+// on the main thread find them.
+#include "platform/MessageLoop.h"
 
-// Installs the handlers once per process; later calls do nothing.
-void InstallStopSignals();
-// The first stop message that arrived (16, 18 or 274), or 0.
-[[nodiscard]] int PeekStopMessage();
-void ClearStopMessage();
-// Read end of the self-pipe (-1 before InstallStopSignals), for a message
-// loop that polls descriptors.
-int StopSignalDescriptor();
+// Installs the handlers once per process; later calls do nothing. False
+// when signal posting could not be prepared (the handlers are then not
+// installed and the signals keep their default action).
+bool InstallStopSignals();
+// True when the first message waiting for the application window among the
+// messages 0 to 1023 is a close, quit or system-command message. Looks,
+// does not remove.
+[[nodiscard]] bool StopMessageWaiting();
