@@ -7,7 +7,7 @@
 #include "gateway/CGISEng.h"
 #include "gateway/GenEng.h"
 #include "gateway/HttpEng.h"
-#include "gateway/Units.h"
+#include "gateway/GatewayUnits.h"
 #include "platform/Process.h"
 #include "platform/StringList.h"
 #include "tests/gateway/frontend_form.h"

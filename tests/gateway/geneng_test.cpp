@@ -10,7 +10,7 @@
 #include "gateway/CGIWEng.h"
 #include "gateway/GenEng.h"
 #include "gateway/HttpEng.h"
-#include "gateway/Units.h"
+#include "gateway/GatewayUnits.h"
 #include "platform/Process.h"
 #include "tests/gateway/frontend_form.h"
 #include "tests/gateway/frontend_harness.h"

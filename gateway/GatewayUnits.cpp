@@ -1,4 +1,4 @@
-#include "gateway/Units.h"
+#include "gateway/GatewayUnits.h"
 
 #include "gateway/CGISEng.h"
 #include "gateway/CGIWEng.h"
