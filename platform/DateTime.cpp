@@ -8,6 +8,11 @@
 
 #include "platform/Exception.h"
 
+// Local conversions read the zone that the C library loaded at its first
+// use; a process that changes TZ afterwards calls tzset (the zone is not
+// re-read on every conversion, which would cost a file check each time).
+// GetTimeZoneInformation and LocalDateTimeToUnix (through mktime) re-read it.
+
 namespace {
 // Day 0 of the date-time is 1899-12-30, 25569 days before the Unix epoch.
 constexpr long long UnixEpochDay = 25569;
@@ -81,7 +86,6 @@ void CurrentSystemTime(TSystemTime& time, Convert convert) {
     struct timespec now {};
     clock_gettime(CLOCK_REALTIME, &now);
     struct tm parts {};
-    tzset();
     convert(&now.tv_sec, &parts);
     FillSystemTime(parts, static_cast<int>(now.tv_nsec / 1000000), time);
 }
@@ -105,7 +109,6 @@ TDateTime UnixToLocalDateTime(double unixSeconds) {
     const double whole = std::floor(unixSeconds);
     const auto t = static_cast<time_t>(whole);
     struct tm parts {};
-    tzset();
     localtime_r(&t, &parts);
     const long long day = DaysFromCivil(parts.tm_year + 1900LL, parts.tm_mon + 1, parts.tm_mday) + UnixEpochDay;
     const double seconds = parts.tm_hour * 3600.0 + parts.tm_min * 60.0 + parts.tm_sec + (unixSeconds - whole);

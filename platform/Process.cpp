@@ -123,8 +123,14 @@ std::string GetEnv(const std::string& name, bool* found) {
     return value ? std::string(value) : std::string();
 }
 
+// Flushes the standard streams only when no other thread holds them: a
+// watchdog that ends a stalled process must not wait for that thread.
 void HaltProcess(int code) {
-    std::fflush(nullptr);
+    for (FILE* stream : {stdout, stderr}) {
+        if (ftrylockfile(stream) != 0) continue;
+        fflush_unlocked(stream);
+        funlockfile(stream);
+    }
     _exit(code);
 }
 

@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <climits>
 #include <functional>
 #include <cstdlib>
@@ -30,6 +32,8 @@ std::string ExecutableFor(const std::string& argv0, const std::string& folder) {
     return ParamStr(0);
 }
 
+// Runs body in a forked child; its exit code, or -1 when it did not end
+// within 5 s (it is then killed).
 int ExitCodeOf(const std::function<void()>& body) {
     const pid_t pid = fork();
     if (pid == 0) {
@@ -37,8 +41,13 @@ int ExitCodeOf(const std::function<void()>& body) {
         _exit(99);
     }
     int status = 0;
+    for (int waited = 0; waited < 5000; waited += 10) {
+        if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid, SIGKILL);
     waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return -1;
 }
 
 // Waits, bounded, until a file exists and return its content.
@@ -134,6 +143,20 @@ TEST(HaltProcess, EndsAtOnceWithCodeWhileNormalExitRunsEndRoutines) {
               }),
               7);
     EXPECT_TRUE(FileExists(g_atexitMarker));
+}
+
+TEST(HaltProcess, DoesNotWaitForAThreadHoldingStandardOutput) {
+    EXPECT_EQ(ExitCodeOf([] {
+                  std::atomic<bool> holding{false};
+                  std::thread holder([&] {
+                      flockfile(stdout);
+                      holding = true;
+                      for (;;) pause();
+                  });
+                  while (!holding) std::this_thread::yield();
+                  HaltProcess(3);
+              }),
+              3);
 }
 
 TEST(WinExecHidden, StartsDetachedProgramWithNullStreams) {
