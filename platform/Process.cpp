@@ -97,14 +97,15 @@ std::string ParamStr(int index) {
     return info.Arguments[static_cast<std::size_t>(index)];
 }
 
-// dladdr names the object that holds this function: the shared object when
+// dladdr names the object that holds this code: the shared object when
 // the program is loaded as a library, else the executable, whose own name
-// is the path it was started as.
+// is the path it was started as. The anchor has internal linkage, so a host
+// that links the same code cannot interpose its own copy.
 std::string ModuleFileName() {
+    static const char anchor = 0;
     Dl_info found {};
     link_map* module = nullptr;
-    const bool known = dladdr1(reinterpret_cast<void*>(&ModuleFileName), &found, reinterpret_cast<void**>(&module),
-                               RTLD_DL_LINKMAP) != 0;
+    const bool known = dladdr1(&anchor, &found, reinterpret_cast<void**>(&module), RTLD_DL_LINKMAP) != 0;
     if (!known || !module || !module->l_name || module->l_name[0] == '\0' || !found.dli_fname)
         return ParamStr(0);
     std::string folder = Info().StartFolder.empty() ? CurrentFolder() : Info().StartFolder;
