@@ -20,11 +20,14 @@ bool DeleteFile(const std::string& path);
 // Replaces an existing target, as the program's renames expect.
 bool RenameFile(const std::string& oldPath, const std::string& newPath);
 std::int64_t FileSizeOf(const std::string& path);  // -1 when absent
+// Modification time, local, to the microsecond; setting it leaves the
+// access time alone.
 bool FileGetDateTime(const std::string& path, TDateTime& modified);
 bool FileSetDateTime(const std::string& path, TDateTime modified);
 
 // Whole-file helpers. WriteWholeFile creates or truncates; WriteFileAtomic
-// writes a temporary file in the same folder and renames it over the target,
+// writes a temporary file in the same folder (a hidden name, removed on
+// failure; the target's permissions kept) and renames it over the target,
 // so no reader ever sees it half-written. AppendToFile creates the file when
 // missing and adds data in one write on an O_APPEND descriptor, so concurrent
 // writers interleave whole lines.

@@ -39,8 +39,11 @@ constexpr bool ConsoleBuild = false;
 // Normal program end: runs the modules' end routines.
 [[noreturn]] void NormalExit(int code);
 // Starts a command line detached, without a window: new session, standard
-// streams on /dev/null. The first word is the program, split at blanks.
-// Returns false when it could not be started.
+// streams on /dev/null, no other descriptor inherited, this environment.
+// The line is split at blanks (a double-quoted stretch keeps its blanks);
+// the first word is the program, in Windows or OS form, a bare name being
+// looked up in the current folder and then on PATH. Does not wait for the
+// program; false when it could not be started (not found, not executable).
 bool WinExecHidden(const std::string& commandLine);
 // Whether a process with this id lives.
 bool ProcessAlive(int pid);
