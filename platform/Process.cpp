@@ -88,11 +88,9 @@ int ParamCount() {
 }
 
 std::string ParamStr(int index) {
-    TProcessInfo& info = Info();
-    if (index == 0) {
-        if (info.ExecutablePath.empty()) info.ExecutablePath = ProcSelfExe();
-        return ToWindowsPath(info.ExecutablePath);
-    }
+    const TProcessInfo& info = Info();
+    // Read-only after InitProcess, so threads may ask at any time.
+    if (index == 0) return ToWindowsPath(info.ExecutablePath.empty() ? ProcSelfExe() : info.ExecutablePath);
     if (index < 0 || index >= static_cast<int>(info.Arguments.size())) return std::string();
     return info.Arguments[static_cast<std::size_t>(index)];
 }
