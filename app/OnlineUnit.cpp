@@ -4,6 +4,8 @@
 #include "app/qv_unit.h"
 #include "gateway/GenEng.h"
 #include "gateway/HttpEng.h"
+#include "net/SmtpClient.h"
+#include "net/UdpEndpoint.h"
 #include "platform/Files.h"
 #include "platform/Random.h"
 
@@ -31,9 +33,15 @@ void RunCommandLetter(TMainform& form, char letter) {
 }
 }  // namespace
 
-// The component values are the program's fixed configuration; every other
-// property keeps its class default.
+// The component values are the program's fixed configuration, set in their
+// stored order; every other property keeps its class default.
 TMainform::TMainform(TComponent* owner) : TForm(owner) {
+    CreateHttpEngine();
+    CreateSmtpClient();
+    CreateUdpEndpoint();
+}
+
+void TMainform::CreateHttpEngine() {
     GeneralHttpEngine1 = new TGeneralHttpEngine(this);
     GeneralHttpEngine1->Name = "GeneralHttpEngine1";
     GeneralHttpEngine1->AllowedMethods.SetGet(true);
@@ -46,6 +54,32 @@ TMainform::TMainform(TComponent* owner) : TForm(owner) {
     GeneralHttpEngine1->SetBufferedOutput(true);
     GeneralHttpEngine1->SetCGIAutoTerminate(true);
     GeneralHttpEngine1->SetOnExecRequest([this](TObject* Sender) { GeneralHttpEngine1ExecRequest(Sender); });
+}
+
+void TMainform::CreateSmtpClient() {
+    SmtpClient1 = new TSmtpClient(this);
+    SmtpClient1->Name = "SmtpClient1";
+    SmtpClient1->Port = 25;
+    SmtpClient1->ReportLevel = 2;
+    SmtpClient1->EncodeType = UUMethods::uuMime;
+    SmtpClient1->ClearParams = true;
+    SmtpClient1->SubType = TSubType::mtPlain;
+    SmtpClient1->OnStatus = [this](TComponent* Sender, const std::string& Status) { SmtpClient1Status(Sender, Status); };
+}
+
+// Nothing in the application uses the endpoint, so a socket that cannot be
+// opened must not keep the request from being served: the endpoint is then
+// absent, or present without a socket. A port that cannot be bound (taken,
+// or privileged) is no error for the endpoint itself.
+void TMainform::CreateUdpEndpoint() {
+    try {
+        UDP1 = new TUdpEndpoint(this);
+        UDP1->Name = "UDP1";
+        UDP1->RemotePort = 81;
+        UDP1->SetLocalPort(81);
+        UDP1->ReportLevel = 0;
+    } catch (const UDPSockError&) {
+    }
 }
 
 void TMainform::GeneralHttpEngine1ExecRequest(TObject*) {

@@ -6,12 +6,18 @@
 #include "platform/Forms.h"
 
 class TGeneralHttpEngine;
+class TSmtpClient;
+class TUdpEndpoint;
 
 class TMainform : public TForm {
 public:
     explicit TMainform(TComponent* owner);
 
+    // Owned by the form. The application sends no mail and no datagrams;
+    // UDP1 is absent when its socket could not be opened.
     TGeneralHttpEngine* GeneralHttpEngine1 = nullptr;
+    TSmtpClient* SmtpClient1 = nullptr;
+    TUdpEndpoint* UDP1 = nullptr;
 
     void GeneralHttpEngine1ExecRequest(TObject* Sender);
     void SmtpClient1Status(TObject* Sender, const std::string& Msg);
@@ -21,6 +27,11 @@ public:
     void ShowNoGenrePage();   // Playlist.cpp
     void ShowPlaylistPage();  // Playlist.cpp
     void BuildMusicIndex();   // MusicIndex.cpp
+
+private:
+    void CreateHttpEngine();
+    void CreateSmtpClient();
+    void CreateUdpEndpoint();
 };
 
 extern TMainform* Mainform;

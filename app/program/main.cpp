@@ -1,0 +1,14 @@
+// The program's main sequence. The gateway units start before any form: a
+// request handed to a resident server ends the process there. Creating the
+// main form serves the request; with CGIAutoTerminate the process ends inside
+// that step.
+#include "app/OnlineUnit.h"
+#include "gateway/GatewayUnits.h"
+#include "platform/Process.h"
+
+int main(int argc, char** argv) {
+    InitProcess(argc, argv);
+    StartGatewayUnits();
+    RunApplication();
+    return 0;
+}
