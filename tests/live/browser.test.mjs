@@ -1,0 +1,212 @@
+// The demo site (scripts/demo.sh, served by lighttpd) in headless Chromium:
+// a visitor builds a playlist on the genre page, plays a song, and opens the
+// genre pages the index builder wrote. Screenshots go to LIVE_OUTPUT_DIR.
+
+import { test, before, after } from "node:test";
+import assert from "node:assert/strict";
+import { spawn } from "node:child_process";
+import { mkdtempSync, mkdirSync, readdirSync, readFileSync, rmSync, chmodSync } from "node:fs";
+import { createServer } from "node:net";
+import { tmpdir } from "node:os";
+import { join, dirname } from "node:path";
+import { fileURLToPath } from "node:url";
+import { chromium } from "playwright-core";
+
+const here = dirname(fileURLToPath(import.meta.url));
+const repo = join(here, "..", "..");
+const output = process.env.LIVE_OUTPUT_DIR || join(repo, "build", "tests", "live", "output", "browser");
+const program = process.env.VALSETTO_BIN || join(repo, "build", "valsetto");
+const DEMO_START_MS = 180_000;
+const STEP_MS = 20_000;
+
+const CHROMIUM_ARGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+  "--disable-background-networking", "--disable-component-update", "--disable-sync",
+  "--autoplay-policy=no-user-gesture-required"];
+
+// The demo's music, as site/demo/songs.txt lists it.
+const songs = new Map();
+for (const line of readFileSync(join(repo, "site", "demo", "songs.txt"), "latin1").split("\n")) {
+  if (!line || line.startsWith("#")) continue;
+  const [genre, , title] = line.split("|");
+  if (!songs.has(genre)) songs.set(genre, []);
+  songs.get(genre).push(title);
+}
+
+let work, demo, demoOutput = "", context, baseUrl;
+
+function freePort() {
+  return new Promise((resolve, reject) => {
+    const server = createServer();
+    server.once("error", reject);
+    server.listen(0, "127.0.0.1", () => {
+      const { port } = server.address();
+      server.close(() => resolve(port));
+    });
+  });
+}
+
+function waitForDemoUrl() {
+  return new Promise((resolve, reject) => {
+    const timer = setTimeout(() => reject(new Error(`demo did not start in ${DEMO_START_MS} ms:\n${demoOutput}`)),
+      DEMO_START_MS);
+    const look = (chunk) => {
+      demoOutput += chunk;
+      const match = demoOutput.match(/^Valsetto demo: (http:\S+)$/m);
+      if (match) {
+        clearTimeout(timer);
+        resolve(match[1]);
+      }
+    };
+    demo.stdout.on("data", look);
+    demo.stderr.on("data", look);
+    demo.once("exit", (code) => {
+      clearTimeout(timer);
+      reject(new Error(`demo exited with ${code}:\n${demoOutput}`));
+    });
+  });
+}
+
+function stopDemo() {
+  return new Promise((resolve) => {
+    if (!demo || demo.exitCode !== null || demo.signalCode !== null) return resolve();
+    const timer = setTimeout(() => {
+      demo.kill("SIGKILL");
+      resolve();
+    }, 10_000);
+    demo.once("exit", () => {
+      clearTimeout(timer);
+      resolve();
+    });
+    demo.kill("SIGTERM");
+  });
+}
+
+async function screenshot(page, name) {
+  await page.screenshot({ path: join(output, `${name}.png`), fullPage: true });
+}
+
+// Where a browser fetches a link: "\" is "/" in http URLs, relative to the page.
+function resolved(dataSrc, pageUrl) {
+  return new URL(dataSrc.replaceAll("\\", "/"), pageUrl).href;
+}
+
+async function listItems(page) {
+  return page.$$eval("li a[data-src]", (links) =>
+    links.map((a) => ({ src: a.getAttribute("data-src"), text: a.textContent })));
+}
+
+// Clicks a song and checks that the audio element loads it from the server.
+async function playAndCheck(page, index, expectedUrl) {
+  const media = page.waitForResponse((r) => r.url() === expectedUrl, { timeout: STEP_MS });
+  await page.locator("li a[data-src]").nth(index).click();
+  const response = await media;
+  // Chromium asks for media with a Range header, which servers answer with 206.
+  assert.ok([200, 206].includes(response.status()), `${expectedUrl}: status ${response.status()}`);
+  await page.waitForFunction(() => {
+    const audio = document.querySelector("audio");
+    return audio && audio.readyState >= 1 && audio.duration > 0;
+  }, null, { timeout: STEP_MS });
+  const state = await page.evaluate(async () => {
+    const audio = document.querySelector("audio");
+    const plain = await fetch(audio.currentSrc);
+    return { src: audio.currentSrc, error: audio.error && audio.error.code, status: plain.status,
+             type: plain.headers.get("content-type") };
+  });
+  assert.deepEqual(state, { src: expectedUrl, error: null, status: 200, type: "audio/mpeg" });
+}
+
+before(async () => {
+  mkdirSync(output, { recursive: true });
+  work = mkdtempSync(join(tmpdir(), "valsetto-browser-"));
+  chmodSync(work, 0o755);
+  const port = await freePort();
+  demo = spawn("bash", [join(repo, "scripts", "demo.sh")], {
+    env: { ...process.env, PORT: String(port), DEMO_DIR: join(work, "site"),
+           DEMO_SERVER_DIR: join(work, "server"), VALSETTO_BIN: program },
+    stdio: ["ignore", "pipe", "pipe"],
+  });
+  demo.stdout.setEncoding("utf8");
+  demo.stderr.setEncoding("utf8");
+  const url = await waitForDemoUrl();
+  baseUrl = new URL("/", url).href;
+  context = await chromium.launchPersistentContext(join(work, "profile"), {
+    executablePath: "/usr/bin/chromium", headless: true, args: CHROMIUM_ARGS,
+  });
+});
+
+after(async () => {
+  if (context) await context.close();
+  await stopDemo();
+  if (work) rmSync(work, { recursive: true, force: true });
+});
+
+test("genre page, a 15-song playlist of two genres, and playing a song", async () => {
+  const page = await context.newPage();
+  const genrePage = new URL("/audiojs/playlist.cgi?P", baseUrl).href;
+  await page.goto(genrePage);
+  await screenshot(page, "genre-page");
+  const offered = await page.$$eval('input[value="AddGenre"]', (inputs) => inputs.map((i) => i.name));
+  assert.deepEqual([...offered].sort(), [...songs.keys()].sort());
+
+  const chosen = ["Tango", "Rumba"];
+  for (const genre of chosen) await page.check(`input[name="${genre}"]`);
+  await page.check('input[name="numsongs"][value="15"]');
+  await Promise.all([page.waitForNavigation({ timeout: STEP_MS }), page.click('input[value="Build Playlist"]')]);
+  await screenshot(page, "playlist-page");
+
+  const items = await listItems(page);
+  assert.equal(items.length, 15, JSON.stringify(items));
+  for (const { src, text } of items) {
+    const match = text.match(/^\((\w+)\) (.*)$/);
+    assert.ok(match, text);
+    const [, genre, title] = match;
+    assert.ok(chosen.includes(genre), `${text} is from a genre not chosen`);
+    assert.ok(songs.get(genre).includes(title), `${title} is no ${genre} song`);
+    assert.equal(src, `..\\audiojs\\${genre}\\${title}.mp3`);
+  }
+  assert.equal(new Set(items.map((i) => i.src)).size, 15, "a song is drawn once");
+
+  await playAndCheck(page, 2, resolved(items[2].src, page.url()));
+  await screenshot(page, "playlist-playing");
+  // At the end of a song the player moves on to the next one.
+  const next = resolved(items[3].src, page.url());
+  await page.evaluate(() => {
+    const audio = document.querySelector("audio");
+    audio.currentTime = Math.max(0, audio.duration - 0.3);
+    return audio.play().catch(() => {});
+  });
+  await page.waitForFunction((url) => document.querySelector("audio").currentSrc === url, next,
+    { timeout: STEP_MS });
+  await page.close();
+});
+
+test("a genre whose folder name holds dots gives a playlist of its songs", async () => {
+  const page = await context.newPage();
+  await page.goto(new URL("/audiojs/playlist.cgi?P", baseUrl).href);
+  await page.check('input[name="Rock.n.Roll"]');
+  await page.check('input[name="numsongs"][value="15"]');
+  await Promise.all([page.waitForNavigation({ timeout: STEP_MS }), page.click('input[value="Build Playlist"]')]);
+  const titles = (await listItems(page)).map((i) => i.text).sort();
+  assert.deepEqual(titles, songs.get("Rock.n.Roll").map((t) => `(Rock.n.Roll) ${t}`).sort());
+  await page.close();
+});
+
+test("the index builder's genre pages list their songs, and the songs play", async () => {
+  const page = await context.newPage();
+  await page.goto(new URL("/audiojs/playlist.cgi?I", baseUrl).href);
+  // The index scan cuts a folder name at its last dot, so Rock.n.Roll gets no page.
+  for (const [genre, titles] of songs) {
+    if (genre.includes(".")) continue;
+    const url = new URL(`/${encodeURIComponent(genre)}/index.html`, baseUrl).href;
+    const response = await page.goto(url);
+    assert.equal(response.status(), 200, url);
+    await screenshot(page, `genre-${genre.replaceAll(" ", "-")}`);
+    assert.equal(await page.textContent("h1"), `${genre} Marbeck Ballroom`);
+    const items = await listItems(page);
+    assert.deepEqual(items.map((i) => i.text).sort(), [...titles].sort(), genre);
+    const onDisk = readdirSync(join(work, "site", "audiojs", genre)).filter((n) => n.endsWith(".mp3"));
+    assert.equal(items.length, onDisk.length);
+    await playAndCheck(page, 0, resolved(items[0].src, page.url()));
+  }
+  await page.close();
+});
