@@ -42,6 +42,25 @@ bool IsExecutableFile(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
+// As the host does with an unquoted program path that holds blanks: when
+// the first word names no executable file, the shortest run of leading
+// words that does is the program.
+// The program word is made OS form; the arguments stay as given.
+void JoinProgramWords(std::vector<std::string>& words) {
+    words[0] = ToOsPath(words[0]);
+    if (words[0].find('/') == std::string::npos || IsExecutableFile(words[0])) return;
+    std::string candidate = words[0];
+    for (std::size_t k = 1; k < words.size(); ++k) {
+        candidate.push_back(' ');
+        candidate.append(ToOsPath(words[k]));
+        if (IsExecutableFile(candidate)) {
+            words.erase(words.begin() + 1, words.begin() + static_cast<std::ptrdiff_t>(k) + 1);
+            words[0] = candidate;
+            return;
+        }
+    }
+}
+
 // A bare program name is looked up in the current folder, then on PATH, in
 // the parent: the child may only make async-signal-safe calls.
 std::string ResolveProgram(const std::string& program) {
@@ -87,7 +106,7 @@ std::string ResolveProgram(const std::string& program) {
 bool WinExecHidden(const std::string& commandLine) {
     std::vector<std::string> words = SplitCommandLine(commandLine);
     if (words.empty()) return false;
-    words[0] = ToOsPath(words[0]);
+    JoinProgramWords(words);
     const std::string program = ResolveProgram(words[0]);
     std::vector<char*> argv;
     for (auto& word : words) argv.push_back(word.data());

@@ -60,6 +60,13 @@ std::string WaitForFile(const std::string& path, int milliseconds) {
     return "(no file)";
 }
 
+std::string Quoted(const std::string& text) {
+    std::string out = text;
+    out.insert(out.begin(), '"');
+    out.push_back('"');
+    return out;
+}
+
 std::string g_atexitMarker;
 void WriteAtexitMarker() { (void)WriteWholeFile(g_atexitMarker, "ran"); }
 }  // namespace
@@ -182,6 +189,29 @@ TEST(WinExecHidden, StartsDetachedProgramWithNullStreams) {
     EXPECT_EQ(WaitForFile(out, 5000), "/dev/null /dev/null /dev/null\nleader\ntwo words\n");
     close(inheritable[0]);
     close(inheritable[1]);
+}
+
+TEST(WinExecHidden, ProgramPathWithBlanksQuotedOrNot) {
+    TTestFolder dir;
+    ASSERT_TRUE(CreateDir(dir / "site folder"));
+    const std::string script = dir / "site folder/run me.sh";
+    ASSERT_TRUE(WriteWholeFile(script, "#!/bin/sh\necho \"$1|$2\" > \"$(dirname \"$0\")/$1.tmp\"\n"
+                                       "mv \"$(dirname \"$0\")/$1.tmp\" \"$(dirname \"$0\")/$1\"\n"));
+    ASSERT_EQ(chmod(script.c_str(), 0755), 0);
+    struct Case {
+        std::string line;
+        const char* out;
+        const char* want;
+    };
+    const Case cases[] = {
+        {Quoted(ToWindowsPath(script)) + " quoted C:\\x", "quoted", "quoted|C:\\x\n"},
+        {ToWindowsPath(script) + " bare $$START_SERVER", "bare", "bare|$$START_SERVER\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        ASSERT_TRUE(WinExecHidden(c.line));
+        EXPECT_EQ(WaitForFile(dir / "site folder/" + c.out, 5000), c.want) << "arguments stay as given";
+    }
 }
 
 TEST(WinExecHidden, ReportsProgramThatCannotStart) {
