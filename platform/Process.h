@@ -42,7 +42,9 @@ constexpr bool ConsoleBuild = false;
 // streams on /dev/null, no other descriptor inherited, this environment.
 // The line is split at blanks (a double-quoted stretch keeps its blanks);
 // the first word is the program, in Windows or OS form, a bare name being
-// looked up in the current folder and then on PATH. Does not wait for the
+// looked up in the current folder and then on PATH. When the first word of
+// an unquoted path names no executable file, the shortest run of leading
+// words that does is the program, as on the host. Does not wait for the
 // program; false when it could not be started (not found, not executable).
 bool WinExecHidden(const std::string& commandLine);
 // Whether a process with this id lives.
