@@ -14,3 +14,15 @@ std::int16_t ParseReplyNumber(std::string_view line) {
 bool IsContinuationLine(std::string_view line) {
     return (!line.empty() && line[0] == ' ') || (line.size() >= 4 && line[3] == '-');
 }
+
+bool TakeLine(std::string& received, std::string& line) {
+    for (std::size_t i = 0; i < received.size(); ++i) {
+        if (received[i] == '\0') return false;
+        if (received[i] == '\n') {
+            line.assign(received, 0, i + 1);
+            received.erase(0, i + 1);
+            return true;
+        }
+    }
+    return false;
+}

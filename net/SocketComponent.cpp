@@ -17,15 +17,6 @@ std::string VersionText(std::uint16_t version) {
     return IntToStr(version >> 8) + "." + IntToStr(version & 0xFF);
 }
 
-// Position of the first line feed before the first NUL byte, or npos.
-std::size_t LineEnd(const std::string& data) {
-    for (std::size_t i = 0; i < data.size(); ++i) {
-        if (data[i] == '\0') return std::string::npos;
-        if (data[i] == '\n') return i;
-    }
-    return std::string::npos;
-}
-
 }  // namespace
 
 int TSocketComponent::WinsockUsers = 0;
@@ -272,15 +263,14 @@ void TSocketComponent::Writeln(const std::string& text) {
 
 std::string TSocketComponent::ReadLn() {
     ReportStatus(8, "ReadLn");
-    std::size_t end = std::string::npos;
+    std::string line;
+    bool found = false;
     WaitUntil([&] {
-        end = LineEnd(receive_);
-        return end != std::string::npos || Canceled || (peerClosed_ && !Connected);
+        found = !Canceled && TakeLine(receive_, line);
+        return found || Canceled || (peerClosed_ && !Connected);
     });
     if (Canceled) throw EAbortError("Socket readln aborted");
-    if (end == std::string::npos) throw ESockError("Connection closed");
-    std::string line = receive_.substr(0, end + 1);
-    receive_.erase(0, end + 1);
+    if (!found) throw ESockError("Connection closed");
     return line;
 }
 
