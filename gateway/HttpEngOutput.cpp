@@ -79,9 +79,21 @@ void THttpEngine::SendHeader() {
 }
 
 void THttpEngine::CompleteHeaderBlock() {
-    const TStringList& headers = *RequestContext.HeaderList;
+    TStringList& headers = *RequestContext.HeaderList;
     // 1.1 A header line the application gave as a status line replaces ours.
-    if (Pos("\r\nHTTP/1.", "\r\n" + UpperCase(headers.Text())) == 0) OutputHeaderLine("HTTP/1.0 200 OK", "");
+    // It leaves first, ahead of the content type: a server that takes the
+    // status line unchanged needs it as the first line of the output.
+    int status = -1;
+    for (int i = 0; i < headers.Count() && status < 0; ++i)
+        if (StartsText("HTTP/1.", headers[i])) status = i;
+    if (status < 0) {
+        OutputHeaderLine("HTTP/1.0 200 OK", "");
+    } else {
+        const std::string line = headers[status];
+        const std::size_t eq = line.find('=');
+        OutputHeaderLine(line.substr(0, eq), eq == std::string::npos ? std::string() : line.substr(eq + 1));
+        headers.Delete(status);
+    }
     // 1.2
     if (headers.Values("content-type").empty()) OutputHeaderLine("content-type", AutoContentType);
     // 1.3 Dates in the past, each computed on its own.
