@@ -70,8 +70,12 @@ std::string TraceFileName() { return PathOfFile(ExecutableFileName()) + "Tunewri
 
 std::string HitLogLine(TDateTime when, const std::string& remoteHost) {
     std::string line = DateToStr(when);
-    if (when != std::floor(when)) line += " " + TimeToStr(when);
-    return line + remoteHost;
+    if (when != std::floor(when)) {
+        line += ' ';
+        line += TimeToStr(when);
+    }
+    line += remoteHost;
+    return line;
 }
 
 void LoadOptions() {

@@ -14,9 +14,8 @@ const std::string ReplaceMarker(4, '\xA4');
 const std::string LongPathPrefix = "\\\\?\\";
 
 std::string PadTwo(int value) {
-    std::string digits = IntToStr(value);
-    while (digits.size() < 2) digits.insert(0, "0");
-    return digits;
+    const std::string digits = IntToStr(value);
+    return digits.size() < 2 ? std::string(2 - digits.size(), '0') + digits : digits;
 }
 
 // Puts piece in place of the length characters at index; the text after them
