@@ -49,6 +49,10 @@ struct TPlaylistRequest {
 // characters after it as a decimal number, 25 when they do not convert.
 std::int32_t SongCountOfEntry(const std::string& entry);
 TPlaylistRequest ScanPlaylistFields(const std::vector<std::string>& entries);
+// The genre folder a posted genre name selects: one of listed (the program
+// folder's subfolders), matched as sent or URL-decoded; empty for any other
+// name, so a posted path never reaches the file system.
+std::string GenreFolderFor(const std::string& posted, const std::vector<std::string>& listed);
 
 // ---- Listings and replaced files (MusicFiles.cpp) --------------------------
 

@@ -31,7 +31,7 @@ std::string TemporaryNameFor(const std::string& target) {
     const auto separator = target.find_last_of("\\/");
     const std::size_t nameStart = separator == std::string::npos ? 0 : separator + 1;
     return target.substr(0, nameStart) + "." + target.substr(nameStart) + "." + IntToStr(CurrentProcessId()) + "-" +
-           IntToStr(counter.fetch_add(1)) + ".tmp";
+           IntToStr(counter.fetch_add(1)) + ".part";
 }
 }  // namespace
 

@@ -1,6 +1,8 @@
-#include "app/Music.h"
+#include <algorithm>
 
+#include "app/Music.h"
 #include "app/qv_unit.h"
+#include "gateway/UrlEncoded.h"
 #include "platform/SysUtils.h"
 
 namespace {
@@ -90,4 +92,15 @@ TPlaylistRequest ScanPlaylistFields(const std::vector<std::string>& entries) {
             request.SongCount = SongCountOfEntry(entry);
     }
     return request;
+}
+
+// Browsers send field names form-encoded and the field list keeps names as
+// they arrived, so a name that is no folder as sent is tried decoded. A
+// name that would leave the program folder matches nothing.
+std::string GenreFolderFor(const std::string& posted, const std::vector<std::string>& listed) {
+    for (const std::string& name : {posted, UrlDecode(posted)}) {
+        if (name.empty() || name.find_first_of("\\/") != std::string::npos) continue;
+        if (std::find(listed.begin(), listed.end(), name) != listed.end()) return name;
+    }
+    return {};
 }

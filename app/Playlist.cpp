@@ -1,6 +1,128 @@
+#include <algorithm>
+
 #include "app/Music.h"
 #include "app/OnlineUnit.h"
+#include "app/Options.h"
+#include "app/qv_unit.h"
+#include "gateway/HttpEng.h"
+#include "platform/Files.h"
+#include "platform/Random.h"
+#include "platform/SysUtils.h"
 
-void TMainform::ShowNoGenrePage() {}
-void TMainform::ShowPlaylistPage() {}
-void GeneratePlaylist() {}
+namespace {
+constexpr int MaxPasses = 1000;
+constexpr std::size_t MaxItemLength = 20000;
+
+// Every song of one genre folder as "genre|item", in listing order.
+void AppendGenreSongs(const std::string& genre, TStringList& songlist) {
+    TStringList files;
+    ListMp3Files(ProgramFolder() + genre + "\\", files);
+    for (const auto& file : files.Lines()) songlist.Add(genre + "|" + PlaylistListItem(genre, file));
+}
+
+void TraceFields(const std::vector<std::string>& entries) {
+    for (const auto& entry : entries) WriteTrace(entry);
+}
+
+void TraceDraw(const TDrawResult& draw, const TSongPool& pool) {
+    WriteTrace("Playlistcount " + IntToStr(static_cast<std::int64_t>(draw.Playlist.size())) + "  songlistcount " +
+               IntToStr(pool.Count()) + " ii " + IntToStr(draw.Passes));
+}
+
+}  // namespace
+
+void TSongPool::Add(const std::string& entry) {
+    groups_[entry.substr(0, entry.find('|'))].push_back(entry);
+    ++count_;
+}
+
+// The draw indexes the genre's entries in song-list order; of equal entries
+// the last one goes, as a removal from the full list by value would do.
+std::string TSongPool::PickSong(const std::string& genre) {
+    const auto group = groups_.find(genre);
+    if (group == groups_.end() || group->second.empty()) return {};
+    auto& entries = group->second;
+    const std::string chosen = entries[NextRandom(static_cast<std::uint32_t>(entries.size()))];
+    const auto last = std::find(entries.rbegin(), entries.rend(), chosen);
+    entries.erase(std::next(last).base());
+    --count_;
+    const auto bar = chosen.find('|');
+    return bar == std::string::npos ? std::string() : chosen.substr(bar + 1, MaxItemLength);
+}
+
+std::string PickSong(const std::string& genre, TSongPool& songlist) { return songlist.PickSong(genre); }
+
+// One genre per pass in the order of genres, from a random start; a genre
+// that has run out is still visited. The stop tests follow the draw, so a
+// count of 0 or less still makes one pass.
+TDrawResult DrawPlaylist(const std::vector<std::string>& genres, std::int32_t count, TSongPool& pool) {
+    TDrawResult draw;
+    if (genres.empty()) return draw;
+    std::size_t i = NextRandom(static_cast<std::uint32_t>(genres.size()));
+    for (;;) {
+        std::string item = pool.PickSong(genres[i]);
+        if (!item.empty()) draw.Playlist.push_back(std::move(item));
+        i = (i + 1) % genres.size();
+        ++draw.Passes;
+        if (static_cast<std::int64_t>(draw.Playlist.size()) >= count) break;
+        if (pool.Count() == 0) break;
+        if (draw.Passes > MaxPasses) break;
+    }
+    return draw;
+}
+
+// The page is built from the playlist this request drew, not from the file
+// it wrote, so concurrent requests never serve each other's playlist.
+void WritePlaylistPage(const std::vector<std::string>& playlist) {
+    const std::string templatePath = ProgramFolder() + "index.txt";
+    if (!FileExists(templatePath)) return;
+    TStringList pageTemplate;
+    pageTemplate.LoadFromFile(templatePath);
+    for (const auto& line : ExpandPlaylistTemplate(pageTemplate.Lines(), playlist)) HttpWrite(line);
+    HttpSendHeader();
+}
+
+void GeneratePlaylist() {
+    THttpEngine* engine = CurrentHttpEngine();
+    const std::vector<std::string> entries = engine ? engine->Fields().Lines() : std::vector<std::string>();
+    TraceFields(entries);
+    const TPlaylistRequest request = ScanPlaylistFields(entries);
+    if (request.Genres.empty()) {
+        WriteNoGenrePage();
+        return;
+    }
+    const std::vector<std::string> listed = GenreFolderNames();
+    std::vector<std::string> genres;
+    TStringList songlist;
+    for (const auto& posted : request.Genres) {
+        const std::string folder = GenreFolderFor(posted, listed);
+        genres.push_back(folder.empty() ? posted : folder);
+        if (!folder.empty()) AppendGenreSongs(folder, songlist);
+    }
+    SaveListReplacing(songlist.Lines(), ProgramFolder() + "Songlist.txt");
+    TSongPool pool;
+    for (const auto& entry : songlist.Lines()) pool.Add(entry);
+    const TDrawResult draw = DrawPlaylist(genres, request.SongCount, pool);
+    TraceDraw(draw, pool);
+    SaveListReplacing(draw.Playlist, ProgramFolder() + "RandomPlaylist.txt");
+    WritePlaylistPage(draw.Playlist);
+}
+
+void TMainform::ShowPlaylistPage() {
+    const std::string playlistPath = ProgramFolder() + "RandomPlaylist.txt";
+    if (!FileExists(playlistPath)) return;
+    TStringList playlist;
+    playlist.LoadFromFile(playlistPath);
+    WritePlaylistPage(playlist.Lines());
+}
+
+void WriteNoGenrePage() {
+    StartHtmlPage();
+    WritePlaylistBuilderHead();
+    HttpWrite("<center><h1>You Must Select at least one Genre</h1></center>");
+    HttpWrite("<br><center>Please go back and try again<br>");
+    HttpWrite("</center>");
+    WriteFooter();
+}
+
+void TMainform::ShowNoGenrePage() { WriteNoGenrePage(); }

@@ -1,0 +1,100 @@
+// The music pages as a web server sees them: whole CGI requests through the
+// program's main sequence, answered on standard output.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "tests/app/app_harness.h"
+
+namespace {
+void AddSong(const TSite& site, const std::string& genre, const std::string& song) {
+    std::filesystem::create_directories(site.Path(genre));
+    std::ofstream(site.Path(genre + "/" + song)) << "";
+}
+
+int Occurrences(const std::string& text, const std::string& what) {
+    int count = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+    return count;
+}
+
+TRequest Post(const std::string& body) {
+    TRequest request;
+    request.Method = "POST";
+    request.Body = body;
+    return request;
+}
+}  // namespace
+
+TEST(MusicRequests, GenrePageFollowsTheIndexReport) {
+    TSite site;
+    AddSong(site, "Cha Cha", "a.mp3");
+    AddSong(site, "Rock.n.Roll", "b.mp3");
+    TRequest request;
+    request.Query = "P";
+    const TAnswer answer = Serve(site, request);
+    ASSERT_TRUE(answer.Exited);
+    const std::string body = answer.Body();
+    EXPECT_EQ(body.find("<html><body bgcolor=\"#FFFFFF\" text=\"#0000AA\">\r\n<font size=4> - REPORT -</font><p>\r\n"
+                        "Index Built "),
+              0u)
+        << body.substr(0, 200);
+    EXPECT_NE(body.find("<form action=\"http://localhost:8080/audiojs/playlist.cgi\" method=\"post\">\r\n"),
+              std::string::npos);
+    const auto chaCha = body.find("<tr><td>Cha Cha</td><td><input type=\"radio\" name=\"Cha Cha\" value=\"AddGenre\">");
+    const auto rock = body.find("<tr><td>Rock.n.Roll</td><td><input type=\"radio\" name=\"Rock.n.Roll\"");
+    ASSERT_NE(chaCha, std::string::npos);
+    ASSERT_NE(rock, std::string::npos);
+    EXPECT_LT(chaCha, rock);
+    EXPECT_TRUE(site.Has("folders.txt"));
+    EXPECT_TRUE(site.Has("MP3filelist.txt"));
+}
+
+TEST(MusicRequests, IndexCommandWritesOnlyTheReport) {
+    TSite site;
+    AddSong(site, "Tango", "t.mp3");
+    TRequest request;
+    request.Query = "I";
+    const std::string body = Serve(site, request).Body();
+    EXPECT_EQ(Occurrences(body, "\r\n"), 4) << body;
+    EXPECT_NE(site.Get("MusicIndex.txt").find(">t</a></li>\r\n"), std::string::npos);
+}
+
+TEST(MusicRequests, PlaylistPostDrawsFromTheCheckedGenresOnly) {
+    TSite site;
+    for (int i = 0; i < 20; ++i) {
+        AddSong(site, "Cha Cha", "c" + std::to_string(i) + ".mp3");
+        AddSong(site, "Rumba", "r" + std::to_string(i) + ".mp3");
+        AddSong(site, "Tango", "t" + std::to_string(i) + ".mp3");
+    }
+    site.Put("index.txt", "<html><ul>\r\n<insert songlist>\r\n</ul></html>\r\n");
+    const TAnswer answer = Serve(site, Post("Cha+Cha=AddGenre&Tango=AddGenre&numsongs=15&command=playlistgen"));
+    ASSERT_TRUE(answer.Exited);
+    const std::string body = answer.Body();
+    EXPECT_EQ(Occurrences(body, "<li>"), 15) << body;
+    EXPECT_EQ(Occurrences(body, "(Cha Cha) ") + Occurrences(body, "(Tango) "), 15);
+    EXPECT_EQ(Occurrences(body, "(Rumba) "), 0);
+    EXPECT_EQ(body.find("<html><ul>\r\n<li>"), 0u);
+}
+
+TEST(MusicRequests, PostedPathsNeverReachTheFileSystem) {
+    TSite site;
+    AddSong(site, "Rumba", "r.mp3");
+    const std::string outside = site.Folder + "-outside";
+    std::filesystem::create_directories(outside);
+    std::ofstream(outside + "/leak.mp3") << "";
+    site.Put("index.txt", "<insert songlist>\r\n");
+    const std::string name = "..%2F" + std::filesystem::path(outside).filename().string();
+    const std::string body = Serve(site, Post(name + "=AddGenre&command=playlistgen")).Body();
+    std::filesystem::remove_all(outside);
+    EXPECT_EQ(body.find("leak"), std::string::npos) << body;
+    EXPECT_EQ(Occurrences(body, "<li>"), 0);
+}
+
+TEST(MusicRequests, PostWithoutGenresAsksForOne) {
+    TSite site;
+    const std::string body = Serve(site, Post("numsongs=25&command=playlistgen")).Body();
+    EXPECT_NE(body.find("\r\n<center><h1>You Must Select at least one Genre</h1></center>\r\n"), std::string::npos);
+    EXPECT_FALSE(site.Has("Songlist.txt"));
+}

@@ -1,0 +1,101 @@
+#include "tests/app/music_test_request.h"
+
+#include <cstdio>
+
+#include "gateway/HttpEng.h"
+#include "platform/Streams.h"
+
+namespace {
+// An output stream the engine may own and free while the bytes stay with
+// the test.
+class TCaptureStream : public TStream {
+public:
+    explicit TCaptureStream(std::string& sink) : sink_(sink) {}
+    int Read(void*, int) override { return -1; }
+    int Write(const void* buffer, int count) override {
+        sink_.append(static_cast<const char*>(buffer), static_cast<std::size_t>(count));
+        return count;
+    }
+    std::int64_t Seek(std::int64_t, int) override { return static_cast<std::int64_t>(sink_.size()); }
+
+private:
+    std::string& sink_;
+};
+
+class TTestEngine : public THttpEngine {
+public:
+    TTestEngine() : THttpEngine(nullptr) {}
+    void SendHeaderLine(const std::string&, const std::string&) override {}
+    void EndHeaderBlock() override { ++HeaderBlocks; }
+    int HeaderBlocks = 0;
+};
+
+std::string Encode(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
+            out += static_cast<char>(c);
+        } else {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", c);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+std::string FormBody(const std::vector<std::string>& fields) {
+    std::string body;
+    for (const auto& field : fields) {
+        const auto equals = field.find('=');
+        if (!body.empty()) body += "&";
+        body += Encode(field.substr(0, equals)) + "=" + Encode(field.substr(equals + 1));
+    }
+    return body;
+}
+
+std::vector<std::string> SplitCrLf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (auto end = text.find("\r\n"); end != std::string::npos; end = text.find("\r\n", start)) {
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    if (start < text.size()) lines.push_back(text.substr(start));
+    return lines;
+}
+}  // namespace
+
+TPage RunRequest(const std::vector<std::string>& fields, const std::vector<std::string>& variables,
+                 const std::function<void()>& action) {
+    const std::string body = FormBody(fields);
+    auto* input = new TMemoryStream;
+    input->WriteString(body);
+    input->SetPosition(0);
+    auto* list = new TStringList;
+    list->Add("REQUEST_METHOD=POST");
+    list->Add("CONTENT_TYPE=application/x-www-form-urlencoded");
+    list->Add("CONTENT_LENGTH=" + std::to_string(body.size()));
+    for (const auto& variable : variables) list->Add(variable);
+
+    TPage page;
+    std::string output;
+    TTestEngine engine;
+    engine.DebugMode = NoDebug;
+    engine.OnExecRequest = [&](TObject*) {
+        CurrentHttpEngine()->SetAutoContentType("text/plain");
+        try {
+            action();
+        } catch (const std::exception& e) {
+            page.Error = e.what();
+            if (RequestContext.OutputBuffer) page.BeforeError = SplitCrLf(RequestContext.OutputBuffer->DataString());
+            page.ContentType = CurrentHttpEngine()->AutoContentType;
+            throw;
+        }
+        page.ContentType = CurrentHttpEngine()->AutoContentType;
+        page.HeaderSends = engine.HeaderBlocks;
+    };
+    engine.ProcessRequest(input, new TCaptureStream(output), list);
+    page.Lines = SplitCrLf(output);
+    return page;
+}
