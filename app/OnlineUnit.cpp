@@ -15,7 +15,7 @@ TOptionsRecord Options;
 Tqv* qv = nullptr;
 
 namespace {
-// The marker file of an earlier installation; removed on every request.
+// Nothing in the program writes this file; every request removes it.
 const char* const StaleMarkerName = "PostMusic.tst";
 
 void RunCommandLetter(TMainform& form, char letter) {
