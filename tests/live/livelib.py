@@ -151,10 +151,10 @@ class Server:
             kwargs = {}
             if user is not None:
                 kwargs = {"user": user.pw_uid, "group": user.pw_gid, "extra_groups": []}
-            process = subprocess.Popen(command, stdin=subprocess.DEVNULL,
-                                       stdout=subprocess.DEVNULL,
-                                       stderr=open(self.site.work / f"{self.name}-stderr.log", "ab"),
-                                       start_new_session=True, **kwargs)
+            with open(self.site.work / f"{self.name}-stderr.log", "ab") as stderr:
+                process = subprocess.Popen(command, stdin=subprocess.DEVNULL,
+                                           stdout=subprocess.DEVNULL, stderr=stderr,
+                                           start_new_session=True, **kwargs)
             self.processes.append(process)
             self.wait_started(len(self.processes) - 1)
         return self
@@ -173,14 +173,20 @@ class Server:
         return port_open(self.port)
 
     def stop(self):
+        """Stops each process and its workers: every one was started as the
+        leader of a process group of its own, so the group id is its pid."""
         for process in reversed(self.processes):
             if process.poll() is None:
-                os.kill(process.pid, signal.SIGTERM)
+                os.killpg(process.pid, signal.SIGTERM)
                 try:
                     process.wait(timeout=STOP_SECONDS)
                 except subprocess.TimeoutExpired:
-                    os.kill(process.pid, signal.SIGKILL)
+                    os.killpg(process.pid, signal.SIGKILL)
                     process.wait(timeout=STOP_SECONDS)
+            try:  # workers that outlive their leader (fcgiwrap's children do)
+                os.killpg(process.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
         self.processes = []
 
     def diagnostics(self):

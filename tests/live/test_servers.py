@@ -130,13 +130,15 @@ class LiveServerCases:
         response = self.cgi("d")
         self.assertEqual(response.body, body)
         self.assertEqual(response.header("Content-Type"), "text/html")
-        self.assertEqual(response.header("Content-Length"), str(len(body)))
+        # Apache may drop the program's length and close the connection instead.
+        self.assertIn(response.header("Content-Length"), (str(len(body)), None))
         self.assertIsNone(response.header("Status"))
         # What the program itself wrote, with the server software this server names.
-        report = self.cgi("S").text()
-        software = re.search(r"^SERVER_SOFTWARE=(.*)<br>$", report, re.MULTILINE)
-        self.assertIsNotNone(software, report)
-        raw = livelib.run_cgi(self.site.cgi, {"SERVER_SOFTWARE": software.group(1),
+        report = self.cgi("S").lines()
+        software = [line[len("SERVER_SOFTWARE="):-len("<br>")] for line in report
+                    if line.startswith("SERVER_SOFTWARE=")]
+        self.assertEqual(len(software), 1, report)
+        raw = livelib.run_cgi(self.site.cgi, {"SERVER_SOFTWARE": software[0],
                                               "REQUEST_METHOD": "GET", "QUERY_STRING": "d"})
         self.assertEqual(raw, (f"{self.status_line}\r\ncontent-type: text/html\r\n"
                                f"content-length: {len(body)}\r\nConnection: Keep-Alive\r\n\r\n").encode()
