@@ -170,12 +170,13 @@ void HandOffRequest(TStream* input, TStream* output, TStringList* variables) {
     std::unique_ptr<TStream> in(input == output ? nullptr : input);
     std::unique_ptr<TStringList> list(variables ? variables : new TStringList());
     try {
-        InstallStopSignals();
         const bool seen = FindWindowTitle(ServerFolder(), ServerWindowTitle()) == TWindowState::wsPresent;
         const std::string id = DrawClientId(ClientAddress(*list));
         CheckClientLimit();
         WriteRequestFile(id, std::move(list), std::move(in), true);
         const std::string response = ServerFilePrefix() + id + "_rsp";
+        // From here a SIGTERM of the web server ends the wait, not the process.
+        InstallStopSignals();
         const TWaitOutcome outcome = WaitForResponse(response, seen);
         // A response published just before the server stopped is still
         // delivered: copy first, then clear a vanished server's files.
