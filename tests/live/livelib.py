@@ -33,6 +33,9 @@ PRIVATE_FILES = [
     "folders.txt", "MusicIndex.txt", "MP3filelist.txt", "Songlist.txt",
     "RandomPlaylist.txt", "index.txt", "log/gateway.log", "log/sub/old.txt",
     "temp/alive.sv", "temp/request.rq", "Temp/response.rs", "playlist.opt.tmp",
+    # Files being written, under their temporary names.
+    ".playlist.opt.4242-0.tmp", ".Songlist.txt.4242-1.part", ".folders.txt.4242-2.part",
+    "Tango/.index.html.4242-3.part", ".notes",
 ]
 
 
