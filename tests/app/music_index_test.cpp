@@ -6,6 +6,7 @@
 
 #include "app/Music.h"
 #include "app/Options.h"
+#include "platform/Exception.h"
 #include "platform/StringList.h"
 #include "tests/app/music_test_request.h"
 #include "tests/app/music_test_site.h"
@@ -178,4 +179,30 @@ TEST(MusicIndexOutsideSite, LinksCarryTheFullPath) {
     const std::string song = site.ProgramFolderWindows() + "Rumba\\r.mp3";
     EXPECT_EQ(site.Read("MusicIndex.txt"), CrLfLines({"<li><a href=\"#\" data-src=\".." + song + "\">r</a></li>"}));
     EXPECT_FALSE(site.Exists("Rumba/index.html"));
+}
+
+// A replaced file is the old one until Commit and the new one after it; an
+// abandoned replacement leaves no temporary file behind.
+TEST(ReplacementFile, OldContentUntilCommitAndNothingLeftOnFailure) {
+    TMusicSite site;
+    site.Write("list.txt", "old\r\n");
+    const std::string target = site.ProgramFolderWindows() + "list.txt";
+    {
+        TReplacementFile file(target);
+        ASSERT_TRUE(file.Create());
+        file.WriteLine("new");
+        EXPECT_EQ(site.Read("list.txt"), "old\r\n");
+    }
+    EXPECT_EQ(site.Read("list.txt"), "old\r\n");
+    EXPECT_FALSE(HasTemporaryFile(site, site.ProgramFolderOs()));
+    {
+        TReplacementFile file(target);
+        ASSERT_TRUE(file.Create());
+        file.WriteLine(std::string(100000, 'x'));
+        file.WriteLine("");
+        file.Commit();
+    }
+    EXPECT_EQ(site.Read("list.txt"), std::string(100000, 'x') + "\r\n\r\n");
+    EXPECT_FALSE(HasTemporaryFile(site, site.ProgramFolderOs()));
+    EXPECT_THROW(SaveListReplacing({"a"}, site.ProgramFolderWindows() + "missing\\list.txt"), EFileError);
 }
