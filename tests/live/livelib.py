@@ -231,8 +231,9 @@ class Apache(Server):
         lines += [f"LoadModule {m}_module /usr/lib/apache2/modules/mod_{m}.so" for m in self.modules]
         if user is not None:
             lines += ["User www-data", "Group www-data"]
+        if "mpm_prefork" in self.modules:
+            lines += ["StartServers 2", "MinSpareServers 1", "MaxSpareServers 4", "MaxRequestWorkers 16"]
         lines += [
-            "StartServers 2", "MinSpareServers 1", "MaxSpareServers 4", "MaxRequestWorkers 16",
             "TypesConfig /etc/mime.types",
             f"DocumentRoot {self.site.root}",
             "<Directory />", "    Require all denied", "</Directory>",
@@ -244,6 +245,11 @@ class Apache(Server):
         (work / "valsetto-apache.conf").write_text(substitute(shipped, self.site))
         (work / "apache.conf").write_text("\n".join(lines) + "\n")
         return [(["/usr/sbin/apache2", "-f", str(work / "apache.conf"), "-DFOREGROUND"], None)]
+
+
+class ApacheCgid(Apache):
+    """Debian's default: the event MPM, whose CGI module runs programs from a daemon."""
+    modules = ["mpm_event", "authz_core", "mime", "cgid", "dir", "setenvif"]
 
 
 class Lighttpd(Server):
@@ -323,7 +329,7 @@ class Nginx(Server):
         return port_open(self.port)
 
 
-SERVERS = {"apache": Apache, "lighttpd": Lighttpd, "nginx": Nginx}
+SERVERS = {"apache": Apache, "apache-cgid": ApacheCgid, "lighttpd": Lighttpd, "nginx": Nginx}
 
 
 class Response:

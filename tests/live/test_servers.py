@@ -381,6 +381,11 @@ class ApacheTests(LiveServerCases, unittest.TestCase):
     status_line = "Status: 200 OK"
 
 
+class ApacheCgidTests(LiveServerCases, unittest.TestCase):
+    server_class = livelib.ApacheCgid
+    status_line = "Status: 200 OK"
+
+
 class LighttpdTests(LiveServerCases, unittest.TestCase):
     server_class = livelib.Lighttpd
     remote_host = ""  # lighttpd passes no REMOTE_HOST and cannot be told to
