@@ -19,6 +19,12 @@ for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 
+# The browser tests need node with npm; a node that came with its own npm is
+# left alone (Debian's nodejs package has npm apart).
+if ! command -v npm >/dev/null; then
+  missing+=(nodejs npm)
+fi
+
 if [ ${#missing[@]} -gt 0 ]; then
   echo "install-deps: installing ${missing[*]}"
   # Package scripts must not start web servers on the machine's ports.
