@@ -394,3 +394,45 @@ TEST_F(ServerModeTest, ResponsePublishedAsTheServerStopsIsDelivered) {
     EXPECT_EQ(ReadFile(dir.Path + "/late.out"), "HTTP/1.0 200 OK\r\n\r\nlast words");
     EXPECT_FALSE(FileExists(Os(base + "rsp")));
 }
+
+TEST_F(ServerModeTest, KilledServerLeavesTheWaitingClientBounded) {
+    const pid_t server = Fork([&] { RunResidentServer(dir.Path, 1); });
+    ASSERT_TRUE(WaitUntil([] { return FindWindowTitle(ServerFolder(), "prog.cgi_S") == TWindowState::wsPresent; }, 3000));
+    const pid_t client = Fork([&] { RunClient(dir.Path, "GET", "slow", "", dir.Path + "/killed.out"); });
+    ASSERT_TRUE(WaitUntil([] { return !FirstServerFile("_cnf").empty(); }, 3000));  // being served
+    kill(server, SIGKILL);
+    EXPECT_EQ(Reap(server, 2000), 128);
+    EXPECT_EQ(Reap(client, 2000), 0);  // noticed the vanished server, not the 180 s bound
+    EXPECT_EQ(ReadFile(dir.Path + "/killed.out"), "");
+    EXPECT_TRUE(ServerFiles().empty());
+    EXPECT_FALSE(IsServerRunning());  // the next request is served directly
+}
+
+TEST_F(ServerModeTest, ConsoleServerAnswersOneConsoleClient) {
+    const pid_t server = Fork([&] {
+        BecomeProgram(dir.Path);
+        auto* engine = new TCGIWinEngine(nullptr);
+        engine->SetOnExecRequest(EchoRequest);
+        engine->CGIAutoTerminate = false;
+        TStream* input = nullptr;
+        TStream* output = nullptr;
+        TStringList* variables = nullptr;
+        WaitForRequestFile(input, output, variables);
+        if (!output) _exit(4);
+        engine->ProcessRequest(input, output, variables);
+        DeleteFile(Os(AliveFileName()));  // what the console build's end routine does
+        _exit(0);
+    });
+    ASSERT_TRUE(WaitUntil([] { return FileExists(Os(AliveFileName())); }, 3000));
+    const pid_t client = Fork([&] {
+        BecomeProgram(dir.Path);
+        HandOffRequestConsole(BodyStream("name=console"), new TFileStream(dir.Path + "/console.out", fmCreate),
+                              RequestVariables("POST", "c", "name=console"));
+    });
+    EXPECT_EQ(Reap(server, 5000), 0);
+    EXPECT_EQ(Reap(client, 5000), 0);
+    const std::string answer = ReadFile(dir.Path + "/console.out");
+    EXPECT_NE(answer.find("method=POST\r\nquery=c\r\nfield=console\r\n"), std::string::npos) << answer;
+    EXPECT_TRUE(ServerFiles().empty());
+    EXPECT_NE(ReadFile(dir.Path + "/log/prog.Log").find(" : c1"), std::string::npos);
+}
