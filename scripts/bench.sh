@@ -1,27 +1,36 @@
 #!/usr/bin/env bash
-# make bench: requests per second and p50/p99 latency of Valsetto under
-# lighttpd on 127.0.0.1, measured with wrk (2 connections, a few seconds
-# each), side by side with the floor: a static C CGI program that prints a
-# fixed 2 KB page. Figures only; nothing is asserted.
+# make bench, figures only (nothing is asserted):
+# 1. requests per second and p50/p99 latency of Valsetto under lighttpd on
+#    127.0.0.1, measured with wrk (2 connections, a few seconds each), side
+#    by side with the floor: a static C CGI program that prints a fixed 2 KB
+#    page;
+# 2. on music trees made here (genres x songs), the time of ?I and ?P, run as
+#    CGI requests with hyperfine, against bench/scan_floor.c doing the same
+#    file-system work, and of a playlist POST of 999 songs from 10 genres
+#    against the scan of those genres alone.
 #
 #   BUILD          build folder (build)
 #   VALSETTO_BIN   the program (BUILD/valsetto)
-#   BENCH_SECONDS  seconds per measurement (3)
+#   BENCH_SECONDS  seconds per wrk measurement (3)
+#   BENCH_TREES    music trees as GENRESxSONGS ("100x100 100x1000")
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD:-$repo/build}
 program=${VALSETTO_BIN:-$build/valsetto}
 floor=$build/bench/bench_floor
+scan_floor=$build/bench/scan_floor
+trees=${BENCH_TREES:-100x100 100x1000}
 seconds=${BENCH_SECONDS:-3}
 connections=2
 export PATH=$PATH:/usr/sbin:/sbin
 
 fail() { echo "bench: $*" >&2; exit 1; }
-for tool in lighttpd wrk; do
+for tool in lighttpd wrk hyperfine; do
   command -v "$tool" >/dev/null || fail "$tool is not installed (make bench installs it when run as root)"
 done
 [ -x "$floor" ] || fail "$floor is not built (run make)"
+[ -x "$scan_floor" ] || fail "$scan_floor is not built (run make)"
 [ -x "$program" ] || fail "$program is not built (run make)"
 
 work=$(mktemp -d /tmp/valsetto-bench-XXXXXX)
@@ -110,4 +119,60 @@ for entry in "floor (static C, 2 KB)|/audiojs/floor.cgi" \
   awk -v l="$label" -v r="$rps" -v a="$p50" -v b="$p99" -v fr="$floor_rps" -v fa="$floor_p50" -v bad="$bad" 'BEGIN {
     printf "%-28s %12.0f %10.3f %10.3f %11.2fx %11.2fx%s\n", l, r, a, b,
       (fa > 0 ? a / fa : 0), (fr > 0 ? r / fr : 0), (bad > 0 ? "  (" bad " not 2xx)" : "") }'
+done
+
+# -- music trees ----------------------------------------------------------
+
+make_tree() {  # folder, genres, songs per genre
+  /usr/bin/python3 - "$@" <<'PY'
+import os, sys
+folder, genres, songs = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+for g in range(1, genres + 1):
+    genre = os.path.join(folder, f"Genre{g:03d}")
+    os.makedirs(genre, exist_ok=True)
+    for n in range(1, songs + 1):
+        os.close(os.open(os.path.join(genre, f"Song {n:04d}.mp3"), os.O_CREAT | os.O_WRONLY, 0o644))
+PY
+}
+
+# hyperfine, one command per argument; prints the median in ms of each.
+medians() {  # runs, command...
+  local runs=$1 json=$work/hyperfine.json
+  shift
+  hyperfine --style none --warmup 1 --runs "$runs" --export-json "$json" "$@" \
+    >/dev/null 2>"$work/hyperfine.err" || fail "hyperfine: $(cat "$work/hyperfine.err")"
+  /usr/bin/python3 -c 'import json, sys
+print(" ".join("%.2f" % (r["median"] * 1000) for r in json.load(open(sys.argv[1]))["results"]))' "$json"
+}
+
+echo
+echo "bench: music trees, hyperfine medians (the genre pages are not built: no site folders)"
+printf '%-12s %-34s %10s %10s %8s\n' "tree" "request" "Valsetto" "floor" "ratio"
+for tree in $trees; do
+  genres=${tree%x*} songs=${tree#*x}
+  folder=$work/tree-$tree/audiojs
+  mkdir -p "$folder"
+  make_tree "$folder" "$genres" "$songs"
+  cp "$program" "$folder/playlist.cgi"
+  printf '<html><body><ul>\r\n<insert songlist>\r\n</ul></body></html>\r\n' > "$folder/index.txt"
+  runs=$(( songs >= 1000 ? 5 : 10 ))
+  export SERVER_SOFTWARE=bench REQUEST_METHOD=GET QUERY_STRING=d SCRIPT_NAME=/audiojs/playlist.cgi HTTP_HOST=127.0.0.1
+  "$folder/playlist.cgi" >/dev/null  # diagnostics off: no trace line per song
+  read -r index_ms floor_ms < <(QUERY_STRING=I medians "$runs" "$folder/playlist.cgi" "$scan_floor $folder")
+  read -r page_ms < <(QUERY_STRING=P medians "$runs" "$folder/playlist.cgi")
+  chosen=() body="command=playlistgen&numsongs=999"
+  for g in $(seq 1 10); do
+    chosen+=("$(printf 'Genre%03d' "$g")")
+    body+="&$(printf 'Genre%03d' "$g")=AddGenre"
+  done
+  printf '%s' "$body" > "$work/post-body"
+  read -r post_ms scan_ms < <(REQUEST_METHOD=POST CONTENT_LENGTH=${#body} QUERY_STRING= \
+      CONTENT_TYPE=application/x-www-form-urlencoded \
+      medians "$runs" "$folder/playlist.cgi < $work/post-body" "$scan_floor $folder ${chosen[*]}")
+  unset SERVER_SOFTWARE REQUEST_METHOD QUERY_STRING SCRIPT_NAME HTTP_HOST
+  awk -v t="$genres x $songs" -v i="$index_ms" -v p="$page_ms" -v f="$floor_ms" -v q="$post_ms" -v s="$scan_ms" 'BEGIN {
+    printf "%-12s %-34s %8.2fms %8.2fms %7.2fx\n", t, "?I (index)", i, f, i / f;
+    printf "%-12s %-34s %8.2fms %8.2fms %7.2fx\n", t, "?P (index + genre page)", p, f, p / f;
+    printf "%-12s %-34s %8.2fms %8.2fms %7.2fx\n", t, "POST 999 songs of 10 genres", q, s, q / s }'
+  rm -rf "$work/tree-$tree"
 done
