@@ -11,6 +11,7 @@
 #include <string.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 static int is_mp3(const char *name)
 {
@@ -34,6 +35,10 @@ static FILE *create(const char *folder, const char *name)
 {
     char path[4096];
     snprintf(path, sizeof path, "%s/%s", folder, name);
+    /* A new file rather than the old one cut to nothing: some file systems
+       flush a truncated file's replacement at close, which is no work of
+       the scan. */
+    unlink(path);
     FILE *f = fopen(path, "wb");
     if (!f) {
         perror(path);
