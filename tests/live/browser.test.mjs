@@ -69,8 +69,13 @@ function waitForDemoUrl() {
 function stopDemo() {
   return new Promise((resolve) => {
     if (!demo || demo.exitCode !== null || demo.signalCode !== null) return resolve();
+    // The demo runs as the leader of its own process group, lighttpd in it.
     const timer = setTimeout(() => {
-      demo.kill("SIGKILL");
+      try {
+        process.kill(-demo.pid, "SIGKILL");
+      } catch {
+        // already gone
+      }
       resolve();
     }, 10_000);
     demo.once("exit", () => {
@@ -124,6 +129,7 @@ before(async () => {
     env: { ...process.env, PORT: String(port), DEMO_DIR: join(work, "site"),
            DEMO_SERVER_DIR: join(work, "server"), VALSETTO_BIN: program },
     stdio: ["ignore", "pipe", "pipe"],
+    detached: true,
   });
   demo.stdout.setEncoding("utf8");
   demo.stderr.setEncoding("utf8");

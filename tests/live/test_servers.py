@@ -4,6 +4,7 @@ in site/. Run one server's cases with
     /usr/bin/python3 -m unittest test_servers.ApacheTests
 """
 
+import concurrent.futures
 import datetime
 import re
 import struct
@@ -374,6 +375,46 @@ class LiveServerCases:
             self.assertIn(title, MUSIC[genre])
             self.assert_resolves("/audiojs/playlist.cgi", m.group(1), f"ID3 fake mp3 {genre}/{title}".encode())
         self.assertEqual(len({m.group(1) for m in items}), 15, "a song is drawn once")
+
+    # -- concurrent visitors -------------------------------------------------
+
+    def run_together(self, jobs, workers=4):
+        """Runs the callables at the same time; returns their results in order."""
+        with concurrent.futures.ThreadPoolExecutor(workers) as pool:
+            futures = [pool.submit(job) for job in jobs]
+            return [f.result(timeout=livelib.REQUEST_SECONDS * 3) for f in futures]
+
+    def test_concurrent_visitors_see_their_own_pages(self):
+        self.install_music()
+        self.cgi("d")
+
+        def playlist(genre):
+            def job():
+                response = livelib.post_form(self.server.port, "/audiojs/playlist.cgi",
+                                             {"command": "playlistgen", genre: "AddGenre", "numsongs": "15"})
+                return genre, [m.group(2) for m in map(ITEM.match, response.lines()) if m]
+            return job
+
+        def genre_page():
+            rows = [line for line in self.cgi("P").lines() if 'value="AddGenre"' in line]
+            return "P", rows
+
+        jobs = [playlist("Tango"), playlist("Rumba"), genre_page] * 12
+        for kind, answer in self.run_together(jobs):
+            with self.subTest(kind=kind):
+                if kind == "P":
+                    self.assertEqual(len(answer), len(MUSIC), "a genre page with genres missing")
+                else:
+                    self.assertEqual(sorted(answer), sorted(f"({kind}) {t}" for t in MUSIC[kind]))
+
+    def test_manager_page_stays_shut_while_the_options_file_is_rewritten(self):
+        self.site.write("audiojs/playlist.opt", options_record(password="Tango42"))
+        toggles = [lambda q=q: self.cgi(q).lines() for q in ("D", "d", "F", "f")]
+        manager = [lambda: self.cgi("X").lines()] * 4
+        for lines in self.run_together((toggles + manager) * 12):
+            if lines and lines[0] not in ("Diagnostics are:", "Log Recording is:"):
+                self.assertEqual(lines[0], "Password Error")
+        self.assertEqual(parse_record(self.options_bytes())["password"], "Tango42")
 
 
 class ApacheTests(LiveServerCases, unittest.TestCase):
