@@ -1,5 +1,7 @@
 // The free routines: the calling thread's request, text helpers, the HTTP
 // date and the environment.
+#include <algorithm>
+
 #include "gateway/HttpEng.h"
 #include "platform/Process.h"
 #include "platform/SysUtils.h"
@@ -48,7 +50,9 @@ std::string FormatHttpDate(TDateTime DateTime) {
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, msec = 0;
     DecodeDate(utc, year, month, day);
     DecodeTime(utc, hour, minute, second, msec);
-    const int weekDay = DayOfWeek(utc) - 1;
+    // Kept within the name tables even for a date-time no calendar holds.
+    const int weekDay = ((DayOfWeek(utc) - 1) % 7 + 7) % 7;
+    month = std::clamp(month, 1, 12);
     std::string yearText = IntToStr(year);
     while (yearText.size() < 4) yearText = "0" + yearText;
     return days.substr(static_cast<std::size_t>(weekDay) * 3, 3) + ", " + TwoDigits(day) + " " +
