@@ -267,3 +267,56 @@ TEST(EngineSetters, ForwardToTheEngineServingTheRequest) {
 }
 
 }  // namespace
+
+namespace {
+using namespace enginetest;
+
+TEST(EngineAccessors, FrontEndAnswersWhatTheListLacks) {
+    TTestEngine engine;
+    std::string software;
+    engine.OnExecRequest = [&](TObject*) { software = engine.GetServerSoftware(); };
+    auto writes = std::make_shared<TWrites>();
+    engine.ProcessRequest(new TScriptedInput({}, -1), new TSinkStream(writes), nullptr);
+    EXPECT_EQ(software, "");
+    // Without a list every look-up goes to the front end with the name as
+    // asked: the engine's input checks, the handler's, then the CGI status
+    // line's.
+    EXPECT_EQ(engine.RawAsked, (std::vector<std::string>{"CONTENT_TYPE", "REQUEST_METHOD", "QUERY_STRING",
+                                                         "SERVER SOFTWARE", "SERVER SOFTWARE"}));
+
+    engine.RawAsked.clear();
+    std::string pathInfo;
+    engine.OnExecRequest = [&](TObject*) { pathInfo = engine.GetPathInfo(); };
+    Serve(engine, {"REQUEST_METHOD=GET", "SERVER_SOFTWARE=IIS"});
+    EXPECT_EQ(engine.RawAsked, (std::vector<std::string>{"CONTENT_TYPE", "PATH_INFO"}));
+}
+
+TEST(EngineAccessors, PortSecureAndContentLength) {
+    struct Case {
+        std::vector<std::string> vars;
+        bool secure;
+        std::int32_t length;
+    };
+    const Case cases[] = {
+        {{"SERVER_PORT_SECURE=1", "CONTENT_LENGTH=42"}, true, 42},
+        {{"SERVER_PORT_SECURE=0", "CONTENT_LENGTH=abc"}, false, 0},
+        {{"SERVER_PORT_SECURE=yes", "CONTENT_LENGTH=99999999999"}, false, 0},
+        {{"SERVER_PORT_SECURE="}, false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.vars[0]);
+        TTestEngine engine;
+        engine.AutoReadInput = false;
+        bool secure = !c.secure;
+        std::int32_t length = -1;
+        engine.OnExecRequest = [&](TObject*) {
+            secure = engine.GetServerPortSecure();
+            length = engine.GetContentLength();
+        };
+        Serve(engine, c.vars);
+        EXPECT_EQ(secure, c.secure);
+        EXPECT_EQ(length, c.length);
+    }
+}
+
+}  // namespace
