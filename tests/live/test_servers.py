@@ -288,7 +288,8 @@ class LiveServerCases:
         self.assertTrue(any(p.suffix == ".opt" for p in written), written)
         for path in written:
             with self.subTest(file=path.name):
-                response = livelib.request(self.server.port, f"/audiojs/{path.name}")
+                suffix = "/" if path.is_dir() else ""
+                response = livelib.request(self.server.port, f"/audiojs/{path.name}{suffix}")
                 self.assertIn(response.status, (403, 404), response.raw[:200])
 
     # -- queries without "=" (Apache passes them as command-line arguments) --
