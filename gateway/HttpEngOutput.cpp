@@ -190,7 +190,7 @@ void THttpCGIEngine::SendHeaderLine(const std::string& name, const std::string& 
     // "HTTP/1.0 302 Found" becomes "Status: 302 Found" for the servers that
     // want the status as a header field.
     if (StartsText("HTTP/1.", name) && WantsStatusField(GetServerSoftware()))
-        line = "Status:" + name.substr(8, 1032) + "\r\n";
+        line = "Status:" + (name.size() > 8 ? name.substr(8, 1032) : std::string()) + "\r\n";
     else if (!value.empty())
         line = name + ": " + value + "\r\n";
     else

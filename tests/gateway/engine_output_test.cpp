@@ -140,6 +140,10 @@ TEST(CgiSendHeaderLine, StatusFieldForServersThatWantIt) {
     const std::string notFound = Answer([](THttpEngine& e) { e.AddHeader("http/1.1 404 Not Found", ""); }, nullptr,
                                         {"REQUEST_METHOD=GET", "SERVER_SOFTWARE=Apache"});
     EXPECT_EQ(notFound, "Status: 404 Not Found\r\ncontent-type: text/html\r\n\r\n");
+    // A status line cut short after "HTTP/1." took the process down.
+    const std::string cut = Answer([](THttpEngine& e) { e.AddHeader("HTTP/1.", ""); }, nullptr,
+                                   {"REQUEST_METHOD=GET", "SERVER_SOFTWARE=Apache"});
+    EXPECT_EQ(cut, "Status:\r\ncontent-type: text/html\r\n\r\n");
 }
 
 }  // namespace
