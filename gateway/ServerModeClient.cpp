@@ -181,8 +181,10 @@ void HandOffRequest(TStream* input, TStream* output, TStringList* variables) {
         // A response published just before the server stopped is still
         // delivered: copy first, then clear a vanished server's files.
         if (FileExists(response)) CopyResponse(response, out.get());
-        if (outcome == TWaitOutcome::ServerGone || outcome == TWaitOutcome::TimedOut)
+        if (outcome == TWaitOutcome::ServerGone || outcome == TWaitOutcome::TimedOut) {
             PurgeFiles(ServerFilePrefix() + "*", Now() + 1.0);
+            ClearDeadWindowTitle(ServerFolder(), ServerWindowTitle());
+        }
         out.reset();
         PurgeFiles(response, Now() + 1.0);
         PurgeFiles(ServerFolder() + "\\*.*_*", Now() - ServerConstants::StaleDays);

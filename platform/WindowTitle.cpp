@@ -28,6 +28,10 @@ void ClearWindowTitle(const std::string& folder, const std::string& title) {
     if (PublishedPid(file) == CurrentProcessId()) DeleteFile(file);
 }
 
+void ClearDeadWindowTitle(const std::string& folder, const std::string& title) {
+    if (FindWindowTitle(folder, title) == TWindowState::wsGone) DeleteFile(WindowTitleFile(folder, title));
+}
+
 void TouchWindowTitle(const std::string& folder, const std::string& title) {
     FileSetDateTime(WindowTitleFile(folder, title), Now());
 }

@@ -18,6 +18,8 @@ std::string WindowTitleFile(const std::string& folder, const std::string& title)
 bool SetWindowTitle(const std::string& folder, const std::string& title);
 // Removes the title when this process published it.
 void ClearWindowTitle(const std::string& folder, const std::string& title);
+// Removes the title when the process that published it has ended.
+void ClearDeadWindowTitle(const std::string& folder, const std::string& title);
 // Refreshes the file's modification time (so age-based cleaners spare it).
 void TouchWindowTitle(const std::string& folder, const std::string& title);
 [[nodiscard]] TWindowState FindWindowTitle(const std::string& folder, const std::string& title);

@@ -377,8 +377,8 @@ TEST_F(ServerModeTest, ClientEndsWhenTheServerHasVanished) {
         const pid_t client = Fork([&] { RunClient(dir.Path, "GET", "x", "", dir.Path + "/vanished.out"); });
         EXPECT_EQ(Reap(client, 2000), 0);
         EXPECT_TRUE(ServerFiles().empty());  // everything of the dead server cleared
+        EXPECT_EQ(FindWindowTitle(ServerFolder(), "prog.cgi_S"), TWindowState::wsAbsent);
         EXPECT_EQ(ReadFile(dir.Path + "/vanished.out"), "");
-        DeleteFile(Os(WindowTitleFile(ServerFolder(), "prog.cgi_S")));
     }
 }
 

@@ -1,0 +1,108 @@
+"""The resident server under lighttpd on 127.0.0.1: started by hand beside the
+site's program, it answers the CGI processes that lighttpd starts byte for
+byte as they would answer themselves; it stops cleanly on SIGTERM, and a
+server killed while a client waits leaves that client bounded and the next
+request served directly.
+"""
+
+import os
+import signal
+import subprocess
+import threading
+import time
+import unittest
+
+import livelib
+
+PATHS = ["/audiojs/playlist.cgi", "/audiojs/playlist.cgi?X", "/audiojs/playlist.cgi?zzz"]
+
+
+class ResidentServerUnderLighttpd(unittest.TestCase):
+    def setUp(self):
+        self.site = livelib.Site()
+        self.addCleanup(self.site.cleanup)
+        self.web = livelib.Lighttpd(self.site).start()
+        self.addCleanup(self.web.stop)
+        self.temp = self.site.audiojs / "temp"
+        self.resident = None
+
+    def start_resident(self):
+        """Started by hand: no arguments, no SERVER_SOFTWARE, as the workers' user."""
+        kwargs = {}
+        user = livelib.web_user()
+        if user is not None:
+            kwargs = {"user": user.pw_uid, "group": user.pw_gid, "extra_groups": []}
+        self.resident = subprocess.Popen([str(self.site.cgi)], env={"PATH": "/usr/bin:/bin"},
+                                         cwd=self.site.audiojs, stdin=subprocess.DEVNULL,
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                         start_new_session=True, **kwargs)
+        self.addCleanup(self.end_resident)
+        livelib.wait_until(lambda: (self.temp / "window-playlist.cgi_S").exists(), 10, "the resident server")
+
+    def end_resident(self):
+        if self.resident and self.resident.poll() is None:
+            os.kill(self.resident.pid, signal.SIGKILL)
+            self.resident.wait(timeout=10)
+
+    def answers(self):
+        return {path: livelib.request(self.web.port, path) for path in PATHS}
+
+    def assertSameAnswers(self, direct, handed):
+        for path in PATHS:
+            with self.subTest(path=path):
+                self.assertEqual(handed[path].status, direct[path].status)
+                self.assertEqual(handed[path].header("content-type"), direct[path].header("content-type"))
+                self.assertEqual(handed[path].body, direct[path].body)
+
+    def server_files(self):
+        return sorted(p.name for p in self.temp.iterdir()) if self.temp.exists() else []
+
+    def test_hand_off_answers_as_direct_runs_and_sigterm_stops_cleanly(self):
+        direct = self.answers()
+        self.start_resident()
+        # Held still, the server leaves a waiting request file: the answers
+        # below really come through it.
+        os.kill(self.resident.pid, signal.SIGSTOP)
+        waiting = {}
+        thread = threading.Thread(target=lambda: waiting.update(r=livelib.request(self.web.port, PATHS[1])))
+        thread.start()
+        livelib.wait_until(lambda: any(n.endswith("_REQ") for n in self.server_files()), 10, "a request file")
+        self.assertTrue(thread.is_alive())
+        os.kill(self.resident.pid, signal.SIGCONT)
+        thread.join(timeout=20)
+        self.assertEqual(waiting["r"].body, direct[PATHS[1]].body)
+
+        self.assertSameAnswers(direct, self.answers())
+        os.kill(self.resident.pid, signal.SIGTERM)
+        self.assertEqual(self.resident.wait(timeout=10), 0)
+        self.assertEqual(self.server_files(), [])
+
+    def test_killed_server_bounds_the_waiting_client(self):
+        direct = self.answers()
+        self.start_resident()
+        os.kill(self.resident.pid, signal.SIGSTOP)
+        result = {}
+        started = time.monotonic()
+
+        def ask():
+            try:
+                result["r"] = livelib.request(self.web.port, PATHS[1])
+            except (ValueError, OSError) as e:  # an empty CGI answer may reach us as no HTTP at all
+                result["error"] = e
+
+        thread = threading.Thread(target=ask)
+        thread.start()
+        livelib.wait_until(lambda: any(n.endswith("_REQ") for n in self.server_files()), 10, "a request file")
+        os.kill(self.resident.pid, signal.SIGKILL)
+        self.resident.wait(timeout=10)
+        thread.join(timeout=20)
+        self.assertFalse(thread.is_alive())
+        self.assertLess(time.monotonic() - started, 15)
+        if "r" in result:  # no answer from a dead server
+            self.assertNotEqual(result["r"].body, direct[PATHS[1]].body)
+        self.assertEqual(self.server_files(), [])
+        self.assertSameAnswers(direct, self.answers())  # served directly again
+
+
+if __name__ == "__main__":
+    unittest.main()
