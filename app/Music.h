@@ -18,8 +18,17 @@
 // "audiojs" folder: from the first "\audiojs" (found ignoring case) on, at
 // most 500 characters, "/" turned into "\"; the full path when there is none.
 std::string PlayerPath(const std::string& songPath);
+// The player path, and whether the song lies in the site (its path holds
+// "\audiojs"), from one look at the path.
+struct TSongLink {
+    bool InSite = false;
+    std::string PlayerPath;
+};
+TSongLink SongLinkOf(const std::string& songPath);
 // The file name without its extension.
 std::string SongTitle(const std::string& songPath);
+// "<li>" item whose link is ".." + player path and whose text is label.
+std::string ListItem(const std::string& playerPath, const std::string& label);
 // "<li>" item of the music index and the genre pages (no genre prefix).
 std::string IndexListItem(const std::string& songPath);
 // "<li>" item of a drawn playlist: the title carries "(genre) " before it.

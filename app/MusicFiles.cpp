@@ -12,18 +12,6 @@ constexpr std::size_t FlushSize = 64 * 1024;
 
 bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
 
-// Calls visit for every entry that pattern matches, of any attributes, in
-// listing order. A failing listing simply ends the walk.
-template <typename Visit>
-void ForEachEntry(const std::string& pattern, Visit visit) {
-    TSearchRec rec;
-    if (FindFirst(pattern, faAnyFile, rec) == 0) {
-        do visit(rec);
-        while (FindNext(rec) == 0);
-    }
-    FindClose(rec);
-}
-
 // Hidden, in the target's folder, unique for this process (pid) and within
 // it (counter), so concurrent writers never share one.
 std::string TemporaryNameFor(const std::string& target) {
@@ -35,22 +23,22 @@ std::string TemporaryNameFor(const std::string& target) {
 }
 }  // namespace
 
+// The listings take names and the folder bit only, in the order and with the
+// matches of a find-first listing of any attributes.
 void ListSubfolders(const std::string& folder, const std::string& pattern, TStringList& list) {
     const std::string base = AddTrailingBackslash(folder);
-    ForEachEntry(base + pattern, [&](const TSearchRec& rec) {
-        if ((rec.Attr & faDirectory) != 0 && !IsDotEntry(rec.Name)) list.Add(base + rec.Name);
-    });
+    for (const auto& entry : ListDirectoryNames(base + pattern))
+        if (entry.IsDirectory && !IsDotEntry(entry.Name)) list.Add(base + entry.Name);
 }
 
 void ListMp3Files(const std::string& folder, TStringList& list) {
-    ForEachEntry(folder + "*.mp3", [&](const TSearchRec& rec) { list.Add(folder + rec.Name); });
+    for (const auto& entry : ListDirectoryNames(folder + "*.mp3")) list.Add(folder + entry.Name);
 }
 
 std::vector<std::string> GenreFolderNames() {
     std::vector<std::string> names;
-    ForEachEntry(ProgramFolder() + "*.*", [&](const TSearchRec& rec) {
-        if ((rec.Attr & faDirectory) != 0 && !IsDotEntry(rec.Name)) names.push_back(rec.Name);
-    });
+    for (const auto& entry : ListDirectoryNames(ProgramFolder() + "*.*"))
+        if (entry.IsDirectory && !IsDotEntry(entry.Name)) names.push_back(entry.Name);
     return names;
 }
 

@@ -8,8 +8,6 @@
 #include "platform/SysUtils.h"
 
 namespace {
-bool InSite(const std::string& songPath) { return LowerCase(songPath).find("\\audiojs") != std::string::npos; }
-
 // Every song of every genre folder, folder by folder. A folder name is cut at
 // its last dot here, so a folder Rock.n.Roll is looked for as Rock.n.
 TStringList ListGenreSongs(const TStringList& folders) {
@@ -31,21 +29,21 @@ void WriteIndexAndPages(const TStringList& songs, TReplacementFile& index) {
     std::vector<std::string> items;
     for (const auto& song : songs.Lines()) {
         std::string genre = previous;
-        if (InSite(song)) {
-            const std::string player = PlayerPath(song);
-            genre = GenreOfPlayerPath(player);
-            WriteTrace(player);
+        const TSongLink link = SongLinkOf(song);
+        if (link.InSite) {
+            genre = GenreOfPlayerPath(link.PlayerPath);
+            WriteTrace(link.PlayerPath);
             WriteTrace(genre);
         }
-        const std::string item = IndexListItem(song);
+        std::string item = ListItem(link.PlayerPath, SongTitle(song));
         index.WriteLine(item);
         if (genre != previous && !previous.empty()) {
             WriteTrace("New Genre " + genre);
             BuildGenrePage(previous, items);
             items.clear();
         }
-        items.push_back(item);
-        previous = genre;
+        items.push_back(std::move(item));
+        previous = std::move(genre);
     }
     if (!previous.empty()) BuildGenrePage(previous, items);
 }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/DateTime.h"
 
@@ -94,3 +95,14 @@ void FindClose(TSearchRec& rec);
 // True when name matches the wildcard pattern ignoring case ("*", "?";
 // "*.*" matches everything).
 bool MatchesMask(std::string_view name, std::string_view pattern);
+
+// The names a wildcard listing of any attributes gives (FindFirst with
+// faAnyFile), in the same order, each with whether it is a folder; "." and
+// ".." included, empty when the folder cannot be read. For large folders:
+// an entry is looked up with stat only when the directory does not tell its
+// type (a link counts as what it points to), and no time or size is read.
+struct TDirectoryName {
+    std::string Name;
+    bool IsDirectory = false;
+};
+std::vector<TDirectoryName> ListDirectoryNames(const std::string& pattern);
