@@ -176,3 +176,10 @@ for tree in $trees; do
     printf "%-12s %-34s %8.2fms %8.2fms %7.2fx\n", t, "POST 999 songs of 10 genres", q, s, q / s }'
   rm -rf "$work/tree-$tree"
 done
+
+# Further figures, each from a script of its own (scripts/bench_*.sh).
+for extra in "$repo"/scripts/bench_*.sh; do
+  [ -f "$extra" ] || continue
+  echo
+  BUILD=$build VALSETTO_BIN=$program BENCH_SECONDS=$seconds bash "$extra"
+done
