@@ -107,6 +107,7 @@ void MakeFile(const std::string& path, const std::string& bytes = "") {
 // "slow" takes 1.5 s.
 void EchoRequest(TObject*) {
     if (HttpServerVariable("QUERY_STRING") == "slow") Sleep(1500);
+    if (HttpServerVariable("QUERY_STRING") == "stuck") Sleep(9000);
     HttpWrite("method=" + HttpServerVariable("REQUEST_METHOD"));
     HttpWrite("query=" + HttpServerVariable("QUERY_STRING"));
     HttpWrite("field=" + HttpFieldValue("name", "(none)"));
@@ -115,6 +116,7 @@ void EchoRequest(TObject*) {
 // Child body: the resident server of folder with the given ServerMode.
 void RunResidentServer(const std::string& folder, int serverMode) {
     BecomeProgram(folder);
+    ServerModeStartup();
     auto* engine = new TCGIWinEngine(nullptr);
     engine->SetOnExecRequest(EchoRequest);
     engine->SetServerMode(static_cast<unsigned char>(serverMode));
@@ -435,4 +437,15 @@ TEST_F(ServerModeTest, ConsoleServerAnswersOneConsoleClient) {
     EXPECT_NE(answer.find("method=POST\r\nquery=c\r\nfield=console\r\n"), std::string::npos) << answer;
     EXPECT_TRUE(ServerFiles().empty());
     EXPECT_NE(ReadFile(dir.Path + "/log/prog.Log").find(" : c1"), std::string::npos);
+}
+
+TEST_F(ServerModeTest, TickThreadEndsABusyServerWhoseAliveFileIsGone) {
+    const pid_t server = Fork([&] { RunResidentServer(dir.Path, 1); });
+    ASSERT_TRUE(WaitUntil([] { return FindWindowTitle(ServerFolder(), "prog.cgi_S") == TWindowState::wsPresent; }, 3000));
+    WriteRequestFile("A_00001", "GET", "stuck");  // holds the loop for 9 s
+    ASSERT_TRUE(WaitUntil([] { return !FirstServerFile("_cnf").empty(); }, 3000));
+    ASSERT_TRUE(DeleteFile(Os(AliveFileName())));
+    EXPECT_EQ(Reap(server, 6500), 0);  // within the 5 s heartbeat, through the normal program end
+    EXPECT_TRUE(ServerFiles().empty());  // the end routine's purge
+    EXPECT_EQ(FindWindowTitle(ServerFolder(), "prog.cgi_S"), TWindowState::wsAbsent);
 }
