@@ -168,6 +168,27 @@ void WriteRequestFile(const std::string& id, const std::string& method, const st
     MakeFile(Os(ServerFilePrefix() + id + "_REQ"), ComposeRequestHeader(*list));
 }
 
+// Puts back the variables and the command line a test changed, so later
+// tests in the same process see the process as it was.
+class ProcessGuard {
+public:
+    ProcessGuard() {
+        for (const char* name : Names)
+            if (const char* value = getenv(name)) saved_.emplace_back(name, value);
+    }
+    ~ProcessGuard() {
+        for (const char* name : Names) unsetenv(name);
+        for (const auto& [name, value] : saved_) setenv(name.c_str(), value.c_str(), 1);
+        InitProcess(0, nullptr);
+    }
+    ProcessGuard(const ProcessGuard&) = delete;
+    ProcessGuard& operator=(const ProcessGuard&) = delete;
+
+private:
+    static constexpr const char* Names[] = {"SERVER_SOFTWARE", "REQUEST_METHOD", "CGI_VERSION", "CGI_LOG_DIR"};
+    std::vector<std::pair<std::string, std::string>> saved_;
+};
+
 class ServerModeTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -175,6 +196,8 @@ protected:
         IsServerProcess.store(false);
         CreateDir(ServerFolder());
     }
+    void TearDown() override { IsServerProcess.store(false); }
+    ProcessGuard guard;
     TempFolder dir;
 };
 }  // namespace

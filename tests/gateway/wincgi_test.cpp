@@ -235,6 +235,9 @@ TEST(ReadWinCgiDataFile, FormContentAndMissingFiles) {
 }
 
 TEST(FrontEndPredicates, ServerLaunchAndWindowsCgiTable) {
+    std::vector<std::pair<std::string, std::string>> saved;
+    for (const char* name : {"SERVER_SOFTWARE", "CGI_VERSION", "REQUEST_METHOD"})
+        if (const char* value = getenv(name)) saved.emplace_back(name, value);
     TempFolder dir;
     Write(dir.File("data.ini"), "[CGI]\r\n");
     const std::string data = dir.File("data.ini");
@@ -271,7 +274,9 @@ TEST(FrontEndPredicates, ServerLaunchAndWindowsCgiTable) {
         EXPECT_EQ(IsServerLaunch(), row.launch);
         EXPECT_EQ(IsWinCgi(), row.winCgi);
     }
-    Apply({{"--unused"}, nullptr, nullptr, nullptr}, program);
+    Apply({}, program);
+    for (const auto& [name, value] : saved) setenv(name.c_str(), value.c_str(), 1);
+    InitProcess(0, nullptr);
 }
 
 TEST(TCGIWinEngine, ServesTheDataFileIntoTheOutputFile) {
