@@ -1,5 +1,6 @@
 // The resident server: its loop, the serving of one claimed request, the
 // heartbeat and request threads, and the console server's single request.
+#include <atomic>
 #include <memory>
 
 #include "gateway/HttpEng.h"
@@ -24,6 +25,11 @@ thread_local TStream* ServedOutput = nullptr;
 using TServeRoutine = void (*)(THttpCGIEngine*, const std::string&);
 
 namespace {
+// Request threads still serving (ServerMode 2). The server finishes them,
+// for a bounded time, before it frees the engine they run on.
+std::atomic<int> ActiveRequestThreads{0};
+constexpr double FinishRequestsSeconds = 30;
+
 // Touches the alive file every 5 s; ends the process through the normal
 // program end once the alive file is gone.
 class TServerTickThread : public TThread {
@@ -50,6 +56,7 @@ public:
     TCGIRequestThread(std::string base, TServeRoutine routine, THttpCGIEngine* engine)
         : TThread(true), base_(std::move(base)), routine_(routine), engine_(engine) {
         FreeOnTerminate = true;
+        ++ActiveRequestThreads;
     }
 
 protected:
@@ -59,6 +66,7 @@ protected:
         } catch (const std::exception& e) {
             HttpLog(std::string("Server loop (thread): ") + e.what());
         }
+        --ActiveRequestThreads;
     }
 
 private:
@@ -98,6 +106,23 @@ void DispatchNextRequest(THttpCGIEngine* engine) {
     }
     Sleep(ServerConstants::AfterDispatchMs);
     PurgeFiles(ServerFolder() + "\\*.*_*", Now() - ServerConstants::StaleDays);
+}
+
+// Lets the request threads finish and their clients, which poll every
+// 50 ms, collect what was published meanwhile; a response nobody collects
+// holds the stop up for at most half a second.
+void AwaitRequestThreads() {
+    TDateTime deadline = Now() + FinishRequestsSeconds * OneSecond;
+    bool waited = false;
+    while (ActiveRequestThreads.load() > 0 && Now() < deadline) {
+        Sleep(ServerConstants::PollMs);
+        waited = true;
+    }
+    if (!waited) return;
+    deadline = Now() + 0.5 * OneSecond;
+    TSearchRec info;
+    while (FindFileInfo(ServerFilePrefix() + "*_rsp", faAnyFile, info) == 0 && Now() < deadline)
+        Sleep(ServerConstants::PollMs);
 }
 
 void CallLastExecRequest() {
@@ -159,6 +184,7 @@ void RunServerLoop(THttpCGIEngine* engine) {
     } catch (const std::exception& e) {
         HttpLog(std::string("Server loop: ") + e.what());
     }
+    AwaitRequestThreads();
     PurgeFiles(ServerFilePrefix() + "*", Now() + 1.0);
     ClearWindowTitle(ServerFolder(), ServerWindowTitle());
     HttpTerminate();
