@@ -22,9 +22,10 @@ struct TMailClient {
         Smtp.OnStatus = [this](TComponent*, const std::string& s) { Statuses.push_back(s); };
         Smtp.OnConnect = [this](TObject*) { ++Opened; };
     }
-    TSmtpClient Smtp{nullptr};
+    // Declared first, gone last: the client may report while it is freed.
     std::vector<std::string> Statuses;
     int Opened = 0;
+    TSmtpClient Smtp{nullptr};
 };
 
 std::string ConnectFailure(TSmtpClient& smtp) {

@@ -23,8 +23,9 @@ struct TClient {
         Socket.ReportLevel = reportLevel;
         Socket.OnStatus = [this](TComponent*, const std::string& s) { Statuses.push_back(s); };
     }
-    TSocketComponent Socket{nullptr};
+    // Declared first, gone last: the component reports "Destroy" as it goes.
     std::vector<std::string> Statuses;
+    TSocketComponent Socket{nullptr};
 };
 
 // Runs f and returns the message of the exception it raised ("" if none).
