@@ -88,7 +88,11 @@ std::string ListItem(const std::string& playerPath, const std::string& label) {
 std::string IndexListItem(const std::string& songPath) { return ListItem(PlayerPath(songPath), SongTitle(songPath)); }
 
 std::string PlaylistListItem(const std::string& genre, const std::string& songPath) {
-    return ListItem(PlayerPath(songPath), "(" + genre + ") " + SongTitle(songPath));
+    const std::string title = SongTitle(songPath);
+    std::string label;
+    label.reserve(genre.size() + title.size() + 3);
+    label.append("(").append(genre).append(") ").append(title);
+    return ListItem(PlayerPath(songPath), label);
 }
 
 std::string GenreOfPlayerPath(const std::string& playerPath) {

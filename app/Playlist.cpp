@@ -1,5 +1,3 @@
-#include <algorithm>
-
 #include "app/Music.h"
 #include "app/OnlineUnit.h"
 #include "app/Options.h"
@@ -11,13 +9,12 @@
 
 namespace {
 constexpr int MaxPasses = 1000;
-constexpr std::size_t MaxItemLength = 20000;
 
 // Every song of one genre folder as "genre|item", in listing order.
-void AppendGenreSongs(const std::string& genre, TStringList& songlist) {
+void AppendGenreSongs(const std::string& genre, std::vector<std::string>& songlist) {
     TStringList files;
     ListMp3Files(ProgramFolder() + genre + "\\", files);
-    for (const auto& file : files.Lines()) songlist.Add(genre + "|" + PlaylistListItem(genre, file));
+    for (const auto& file : files.Lines()) songlist.push_back(genre + "|" + PlaylistListItem(genre, file));
 }
 
 void TraceFields(const std::vector<std::string>& entries) {
@@ -30,25 +27,6 @@ void TraceDraw(const TDrawResult& draw, const TSongPool& pool) {
 }
 
 }  // namespace
-
-void TSongPool::Add(const std::string& entry) {
-    groups_[entry.substr(0, entry.find('|'))].push_back(entry);
-    ++count_;
-}
-
-// The draw indexes the genre's entries in song-list order; of equal entries
-// the last one goes, as a removal from the full list by value would do.
-std::string TSongPool::PickSong(const std::string& genre) {
-    const auto group = groups_.find(genre);
-    if (group == groups_.end() || group->second.empty()) return {};
-    auto& entries = group->second;
-    const std::string chosen = entries[NextRandom(static_cast<std::uint32_t>(entries.size()))];
-    const auto last = std::find(entries.rbegin(), entries.rend(), chosen);
-    entries.erase(std::next(last).base());
-    --count_;
-    const auto bar = chosen.find('|');
-    return bar == std::string::npos ? std::string() : chosen.substr(bar + 1, MaxItemLength);
-}
 
 std::string PickSong(const std::string& genre, TSongPool& songlist) { return songlist.PickSong(genre); }
 
@@ -93,15 +71,14 @@ void GeneratePlaylist() {
     }
     const std::vector<std::string> listed = GenreFolderNames();
     std::vector<std::string> genres;
-    TStringList songlist;
+    std::vector<std::string> songlist;
     for (const auto& posted : request.Genres) {
         const std::string folder = GenreFolderFor(posted, listed);
         genres.push_back(folder.empty() ? posted : folder);
         if (!folder.empty()) AppendGenreSongs(folder, songlist);
     }
-    SaveListReplacing(songlist.Lines(), ProgramFolder() + "Songlist.txt");
-    TSongPool pool;
-    for (const auto& entry : songlist.Lines()) pool.Add(entry);
+    SaveListReplacing(songlist, ProgramFolder() + "Songlist.txt");
+    TSongPool pool(std::move(songlist));
     const TDrawResult draw = DrawPlaylist(genres, request.SongCount, pool);
     TraceDraw(draw, pool);
     SaveListReplacing(draw.Playlist, ProgramFolder() + "RandomPlaylist.txt");

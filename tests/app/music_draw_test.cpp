@@ -13,11 +13,7 @@ std::string Entry(const std::string& genre, int song) {
     return genre + "|<li>(" + genre + ") song" + std::to_string(song) + "</li>";
 }
 
-TSongPool PoolOf(const std::vector<std::string>& entries) {
-    TSongPool pool;
-    for (const auto& entry : entries) pool.Add(entry);
-    return pool;
-}
+TSongPool PoolOf(const std::vector<std::string>& entries) { return TSongPool(entries); }
 
 std::vector<std::string> Songs(const std::string& genre, int count) {
     std::vector<std::string> entries;
