@@ -33,7 +33,12 @@ TListing ByNames(const std::string& pattern) {
 
 TEST(ListDirectoryNames, SameAsFindFirstWithAnyAttributes) {
     TTestFolder folder;
-    for (const char* name : {"b.mp3", "B.MP3", "a.mp3", "song.mp3.txt", ".hidden.mp3", "Zed", "zz.mp3", "_x.mp3", "~y.mp3"})
+    // Names that share their first 16 bytes, differ only in case after them,
+    // or hold bytes above 127 test the order past the packed sort prefix.
+    for (const char* name : {"b.mp3", "B.MP3", "a.mp3", "song.mp3.txt", ".hidden.mp3", "Zed", "zz.mp3", "_x.mp3", "~y.mp3",
+                             "Song number 0001.mp3", "song number 0001.mp3", "Song number 0001 b.mp3",
+                             "Song number 0001", "Song number 000", "Song number 0001a.mp3", "Song number 0001A.mp3",
+                             "\xC3\xA9t\xC3\xA9.mp3", "\xE9.mp3", "e.mp3"})
         std::ofstream(folder / name) << "";
     for (const char* name : {"Rumba", "cha cha", "dir.mp3", ".git"}) std::filesystem::create_directory(folder / name);
     std::filesystem::create_directory_symlink(folder / "Rumba", folder / "link to folder");
