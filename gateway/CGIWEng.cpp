@@ -131,6 +131,11 @@ void TCGIWinEngine::RunConsoleRequest() {
     TStringList* variables = WinCgiVariables;
     WinCgiVariables = nullptr;
     ServeOnThread(*this, WinCgiInput, WinCgiOutput, variables);
+    // Finished here, not at the engine unit's end: by then the thread's
+    // request state has already been destroyed (thread storage ends before
+    // static storage), and a console server's client reads the response as
+    // soon as the alive file is gone.
+    FinishRequest();
 }
 
 void TCGIWinEngine::RunRequest(TStream* input, TStream* output, TStringList* variables) {

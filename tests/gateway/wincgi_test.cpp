@@ -291,11 +291,18 @@ TEST(TCGIWinEngine, ServesTheDataFileIntoTheOutputFile) {
     if (child == 0) {
         Apply({{dir.File("request.ini")}, nullptr, "CGI/1.3a WIN", nullptr}, dir.File("prog.cgi"));
         setenv("CGI_LOG_DIR", dir.File("log").c_str(), 1);
-        auto* engine = new TCGIWinEngine(nullptr);
-        engine->SetOnExecRequest([](TObject*) {
+        const TExecRequestEvent handler = [](TObject*) {
             HttpWrite("method=" + HttpServerVariable("REQUEST_METHOD"));
             HttpWrite("name=" + HttpFieldValue("name", "(none)"));
-        });
+        };
+        if (ConsoleBuild) {  // start-up reads the data file; the answer leaves at the normal end
+            CGIWEngStartup();
+            CurrentHttpEngine()->SetOnExecRequest(handler);
+            CurrentHttpEngine()->RunConsoleRequest();
+            NormalExit(0);
+        }
+        auto* engine = new TCGIWinEngine(nullptr);
+        engine->SetOnExecRequest(handler);
         engine->RunRequest(nullptr, nullptr, nullptr);  // ends the process after the request
         _exit(3);
     }
