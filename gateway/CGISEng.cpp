@@ -92,31 +92,7 @@ TCGIStdEngine::TCGIStdEngine(TComponent* owner) : THttpCGIEngine(owner) {}
 void TCGIStdEngine::Loaded() {
     if ((ComponentState & csLoading) == 0) return;
     if (ConsoleBuild || Designing() || !IsStdCgi()) return;
-    if (ServerModeApplies(*this)) {
-        RunDeferred();
-        return;
-    }
-    auto* module = dynamic_cast<TCustomModule*>(Owner());
-    // Hooking twice would make the hook its own saved handler, and the
-    // owner's creation would then recurse; a repeated Loaded serves now.
-    if (module == nullptr || ownerHooked_) {
-        RunDeferred();
-        return;
-    }
-    SavedOwnerCreate = module->OnCreate;
-    module->OnCreate = [this](TObject* Sender) { OwnerCreateHook(Sender); };
-    ownerHooked_ = true;
-}
-
-void TCGIStdEngine::RunDeferred() {
-    THttpCGIEngine::Loaded();
-    RunRequest(nullptr, nullptr, nullptr);
-}
-
-void TCGIStdEngine::OwnerCreateHook(TObject* Sender) {
-    const bool ownerFirst = ServerMode == 0 || IsServerLaunch() || IsServerRunning();
-    if (SavedOwnerCreate && ownerFirst) SavedOwnerCreate(Sender);
-    RunDeferred();
+    StartWhenOwnerCreated();
 }
 
 void TCGIStdEngine::RunConsoleRequest() {

@@ -48,13 +48,4 @@ public:
     // objects passes to ProcessRequest). With none: start up as this front
     // end (late hand-off, resident server, or the ordinary CGI request).
     void RunRequest(TStream* input, TStream* output, TStringList* variables) override;
-
-    void OwnerCreateHook(TObject* Sender);
-    void RunDeferred();
-
-    // The owner's OnCreate handler that OwnerCreateHook replaced.
-    TNotifyEvent SavedOwnerCreate;
-
-private:
-    bool ownerHooked_ = false;
 };

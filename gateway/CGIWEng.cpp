@@ -100,30 +100,7 @@ void TCGIWinEngine::Loaded() {
     // another component created in code is started by that component.
     if ((ComponentState & csLoading) == 0) return;
     if (ConsoleBuild || Designing() || !IsWinCgi()) return;
-    if (ServerMode != 0 && !IsServerLaunch() && !IsServerRunning()) {
-        RunDeferred();
-        return;
-    }
-    auto* module = dynamic_cast<TCustomModule*>(Owner());
-    // Hooking twice would make the hook its own saved handler; a repeated
-    // Loaded serves at once.
-    if (module == nullptr || ownerHooked_) {
-        RunDeferred();
-        return;
-    }
-    SavedOwnerCreate = module->OnCreate;
-    module->OnCreate = [this](TObject* sender) { OwnerCreateHook(sender); };
-    ownerHooked_ = true;
-}
-
-void TCGIWinEngine::OwnerCreateHook(TObject* sender) {
-    if (SavedOwnerCreate && (ServerMode == 0 || IsServerLaunch() || IsServerRunning())) SavedOwnerCreate(sender);
-    RunDeferred();
-}
-
-void TCGIWinEngine::RunDeferred() {
-    THttpCGIEngine::Loaded();
-    RunRequest(nullptr, nullptr, nullptr);
+    StartWhenOwnerCreated();
 }
 
 void TCGIWinEngine::RunConsoleRequest() {

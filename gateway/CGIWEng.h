@@ -44,15 +44,6 @@ public:
     // objects passes to ProcessRequest). With none: start up as this front
     // end (hand off, become the resident server, or serve the data file).
     void RunRequest(TStream* input, TStream* output, TStringList* variables) override;
-
-    void OwnerCreateHook(TObject* sender);
-    void RunDeferred();
-
-    // The owner's OnCreate handler that OwnerCreateHook replaced.
-    TNotifyEvent SavedOwnerCreate;
-
-private:
-    bool ownerHooked_ = false;
 };
 
 // Reads the data file at path: variables gain the entries of its CGI, SYSTEM

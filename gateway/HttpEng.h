@@ -280,6 +280,27 @@ public:
     // With an output stream: serve that request now (ownership passes to
     // ProcessRequest). With all three absent: start up as this front end.
     virtual void RunRequest(TStream* input, TStream* output, TStringList* variables) = 0;
+
+    // Runs the saved owner handler first unless the request is to be handed
+    // to a resident server, then RunDeferred.
+    void OwnerCreateHook(TObject* Sender);
+    // The inherited Loaded, then the front end's own start-up.
+    void RunDeferred();
+
+    // The owner's OnCreate handler that OwnerCreateHook replaced.
+    TNotifyEvent SavedOwnerCreate;
+
+protected:
+    // The start-up of a front end read from its form: a request for a
+    // resident server that is not running yet goes at once; otherwise the
+    // request waits for the owner module's OnCreate, so the application's
+    // form is complete when it is served. Without a module, or when Loaded
+    // comes again, it is served now: hooking twice would make the hook its
+    // own saved handler and the owner's creation would recurse.
+    void StartWhenOwnerCreated();
+
+private:
+    bool ownerHooked_ = false;
 };
 
 // The default error page and its log line.
