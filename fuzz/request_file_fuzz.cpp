@@ -1,14 +1,76 @@
 // The resident server's reading of a claimed request file over arbitrary
 // bytes: a header is found only before a CR LF CR LF, never holds one, and
 // the body starts right behind it. Composing a list and reading it back
-// gives the same header text.
+// gives the same header text. The same bytes as a claimed file on disk read
+// as the server reads them: the same header through a file stream, split
+// into variables, then at most CONTENT_LENGTH body bytes from right behind
+// the header, which parse into fields together with the query string.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
+#include "gateway/HttpEng.h"
 #include "gateway/ServerModeRequest.h"
+#include "gateway/UrlEncoded.h"
 #include "platform/Streams.h"
 #include "platform/StringList.h"
+
+namespace {
+void Check(bool condition) {
+    if (!condition) __builtin_trap();
+}
+
+namespace fs = std::filesystem;
+// Never destroyed: the exit handler that removes its folder still reads it.
+const std::string& ClaimedFile() {
+    static const std::string& path = *[] {
+        std::string pattern = (fs::temp_directory_path() / "valsetto-request-fuzz-XXXXXX").string();
+        Check(mkdtemp(pattern.data()) != nullptr);
+        std::atexit([] {
+            std::error_code ignored;
+            fs::remove_all(fs::path(ClaimedFile()).parent_path(), ignored);
+        });
+        return new std::string(pattern + "/valsetto_10-0-0-1_0002A_cnf");
+    }();
+    return path;
+}
+
+void ReadAsClaimedFile(const std::string& bytes, bool headerFound, const std::string& expectedHeader) {
+    {
+        std::ofstream file(ClaimedFile(), std::ios::binary | std::ios::trunc);
+        file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    TFileStream input(ClaimedFile(), fmOpenRead | fmShareDenyNone);
+    std::string header;
+    const bool found = ReadRequestHeader(input, header);
+    Check(found == headerFound);
+    if (!found) return;
+    Check(header == expectedHeader);
+
+    const auto variables = TextToStringList(header);
+    for (const auto& line : variables->Lines()) Check(line.find_first_of("\r\n") == std::string::npos);
+    const std::int32_t length = RequestContentLength(*variables);
+    Check(length >= 0);
+    std::string body;
+    char piece[1032];
+    while (static_cast<std::int64_t>(body.size()) < length) {
+        const int want = static_cast<int>(std::min<std::int64_t>(sizeof piece, length - static_cast<std::int64_t>(body.size())));
+        const int n = input.Read(piece, want);
+        if (n <= 0) break;
+        body.append(piece, static_cast<std::size_t>(n));
+    }
+    Check(body == bytes.substr(header.size() + 4, static_cast<std::size_t>(length)));
+
+    TStringList fields(/*sorted=*/true);
+    ParseUrlEncoded(fields, body + "&");
+    ParseUrlEncoded(fields, variables->Values("QUERY_STRING") + "&");
+    for (const auto& line : fields.Lines()) Check(line.find('=') != std::string::npos && line.find('=') > 0);
+}
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
@@ -16,7 +78,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     stream.WriteString(bytes);
     stream.SetPosition(0);
     std::string header;
-    if (ReadRequestHeader(stream, header)) {
+    const bool found = ReadRequestHeader(stream, header);
+    ReadAsClaimedFile(bytes, found, header);
+    if (found) {
         if (header.empty() || header.find("\r\n\r\n") != std::string::npos) __builtin_trap();
         if (bytes.compare(0, header.size() + 4, header + "\r\n\r\n") != 0) __builtin_trap();
         if (stream.Position() != static_cast<std::int64_t>(header.size() + 4)) __builtin_trap();
