@@ -1,12 +1,13 @@
 # Valsetto: make (Release build), make check (tests, also under sanitizers),
-# make demo, make bench, make fuzz.
+# make demo, make bench, make fuzz; make check also runs each fuzz target
+# for 10 s (check-fuzz).
 JOBS ?= $(shell nproc)
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build deps check check-plain check-asan demo bench fuzz clean
+.PHONY: all build deps check check-plain check-asan check-fuzz demo bench fuzz clean
 
 all: build
 
@@ -17,7 +18,7 @@ build:
 deps:
 	@if [ "$$(id -u)" = 0 ]; then bash scripts/install-deps.sh; else echo "not root: skipping package installation"; fi
 
-check: deps check-plain check-asan
+check: deps check-plain check-asan check-fuzz
 	@echo "make check: all test runs passed"
 
 check-plain: build
@@ -27,6 +28,10 @@ check-asan:
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVALSETTO_SANITIZE=ON >/dev/null
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# A short pass of every fuzz target; it follows check-asan even under make -j.
+check-fuzz: check-asan
+	FUZZ_SECONDS=10 FUZZ_BUILD=$(FUZZ_BUILD) bash scripts/fuzz.sh
 
 demo: deps build
 	bash scripts/demo.sh

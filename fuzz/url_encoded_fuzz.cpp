@@ -1,13 +1,65 @@
 // The form-field parser over arbitrary bytes: every field is Name=Value with
 // a non-empty name free of "=" and "&"; a sorted and an unsorted list end up
 // with the same fields (the sorted one finds names by binary search); and
-// decoding an encoded text gives it back.
+// decoding an encoded text gives it back. Read as a request (first line the
+// query string, the rest the body, parsed body first as the engine does),
+// every field holds the decoded values of its name's pairs, in arrival
+// order, joined with CR LF.
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "gateway/UrlEncoded.h"
 #include "platform/StringList.h"
+#include "platform/SysUtils.h"
+
+namespace {
+void Check(bool condition) {
+    if (!condition) __builtin_trap();
+}
+
+// Name (upper-cased) to the decoded values sent under it, in order; the
+// spelling of the first arrival is kept.
+struct TExpected {
+    std::map<std::string, std::pair<std::string, std::vector<std::string>>> Fields;
+
+    void Add(std::string_view buffer) {
+        buffer = buffer.substr(0, buffer.find('\0'));
+        std::size_t start = 0;
+        for (std::size_t amp; (amp = buffer.find('&', start)) != std::string_view::npos; start = amp + 1) {
+            const std::string_view pair = buffer.substr(start, amp - start);
+            const std::size_t first = pair.find('=');
+            if (first == std::string_view::npos || first == 0) continue;
+            const std::string name(pair.substr(0, first));
+            auto& entry = Fields[UpperCase(name)];
+            if (entry.second.empty()) entry.first = name;
+            entry.second.push_back(UrlDecode(pair.substr(pair.rfind('=') + 1)));
+        }
+    }
+};
+
+void CheckRequestFields(const std::string& bytes) {
+    const std::size_t cut = bytes.find('\n');
+    const std::string query = bytes.substr(0, cut) + "&";
+    const std::string body = (cut == std::string::npos ? std::string() : bytes.substr(cut + 1)) + "&";
+    TStringList fields(/*sorted=*/true);
+    ParseUrlEncoded(fields, body);
+    ParseUrlEncoded(fields, query);
+    TExpected expected;
+    expected.Add(body);
+    expected.Add(query);
+    Check(static_cast<std::size_t>(fields.Count()) == expected.Fields.size());
+    for (const auto& [key, entry] : expected.Fields) {
+        std::string joined;
+        for (std::size_t i = 0; i < entry.second.size(); ++i) joined += (i ? "\r\n" : "") + entry.second[i];
+        const int index = fields.IndexOfName(entry.first);
+        Check(index >= 0 && fields.ValueFromIndex(index) == joined);
+    }
+}
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
@@ -31,5 +83,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (unsorted.Lines() != sorted.Lines()) __builtin_trap();
 
     if (UrlDecode(UrlEncode(bytes)) != bytes) __builtin_trap();
+    CheckRequestFields(bytes);
     return 0;
 }
