@@ -254,6 +254,7 @@ class ApacheCgid(Apache):
 
 class Lighttpd(Server):
     name = "lighttpd"
+    extra_lines = ()  # further configuration lines a test needs
 
     def commands(self):
         work = self.site.work
@@ -269,6 +270,7 @@ class Lighttpd(Server):
         ]
         if web_user() is not None:
             lines += ['server.username = "www-data"', 'server.groupname = "www-data"']
+        lines += list(self.extra_lines)
         lines.append(f'include "{work}/valsetto-lighttpd.conf"')
         shipped = (SHIPPED / "lighttpd" / "valsetto.conf").read_text()
         (work / "valsetto-lighttpd.conf").write_text(substitute(shipped, self.site))
@@ -426,3 +428,37 @@ def run_cgi(program, env, args=()):
                               timeout=REQUEST_SECONDS).stdout
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
+
+
+def lay_out_music(site, music, template):
+    """Genre folders of fake songs beside the program, the page template, and
+    the site folder's folder of each genre name, where its page lands."""
+    for genre, titles in music.items():
+        for title in titles:
+            site.write(f"audiojs/{genre}/{title}.mp3", f"ID3 fake mp3 {genre}/{title}")
+        (site.root / genre).mkdir(exist_ok=True)
+    site.write("audiojs/index.txt", template)
+    site.hand_over(site.root)
+
+
+def program_processes(program):
+    """Pids of the processes running the given program file."""
+    found = []
+    needle = str(program).encode()
+    for cmdline in Path("/proc").glob("[0-9]*/cmdline"):
+        try:
+            if cmdline.read_bytes().split(b"\0")[0] == needle:
+                found.append(int(cmdline.parent.name))
+        except OSError:
+            pass
+    return found
+
+
+def wait_for_no_program(program, seconds):
+    """Waits until no process runs the program; returns the pids still running."""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if not program_processes(program):
+            return []
+        time.sleep(0.1)
+    return program_processes(program)
