@@ -1,5 +1,6 @@
 // The engine component's life: construction, the property setters and their
 // forwarding, the locks, the process-wide state and the unit's start and end.
+#include <concepts>
 #include <mutex>
 
 #include "gateway/HttpEng.h"
@@ -95,12 +96,26 @@ THttpEngine* THttpEngine::ForwardTarget() const {
     return current != nullptr && current != this ? current : nullptr;
 }
 
+namespace {
+// A value already in place is not written again: in a host process several
+// requests run at once and each sets the same settings on the shared engine
+// (AutoContentType at the start of every request), which must stay reads.
+// Events cannot be compared and are always stored.
+template <class T>
+void StoreChanged(T& field, const T& value) {
+    if constexpr (std::equality_comparable<T>) {
+        if (field == value) return;
+    }
+    field = value;
+}
+}  // namespace
+
 // Each setter stores, then passes the value on to the thread's current
 // engine when that is another object; that engine's own setter then finds
 // itself current and stops.
 #define ENGINE_SETTER(Setter, Field, Type)                                   \
     void THttpEngine::Setter(Type value) {                                   \
-        Field = value;                                                       \
+        StoreChanged(Field, value);                                          \
         if (THttpEngine* target = ForwardTarget()) target->Setter(value);    \
     }
 
@@ -119,13 +134,15 @@ ENGINE_SETTER(SetNoCache, NoCache, bool)
 ENGINE_SETTER(SetTempDir, TempDir, const std::string&)
 #undef ENGINE_SETTER
 
-void THttpEngine::SetBufferedOutput(bool) { BufferedOutput = true; }
+void THttpEngine::SetBufferedOutput(bool) {
+    if (!BufferedOutput) BufferedOutput = true;
+}
 
 // The methods forward when the current engine's methods hold another value
 // (which also covers the current engine's own methods: nothing to do).
 #define METHOD_SETTER(Setter, Field, Stored)                                           \
     void TAllowedMethods::Setter(bool value) {                                         \
-        Field = Stored;                                                                \
+        if (Field != (Stored)) Field = Stored;                                         \
         THttpEngine* current = RequestContext.CurrentEngine;                           \
         if (current != nullptr && current->AllowedMethods.Field != Field)              \
             current->AllowedMethods.Setter(Field);                                     \

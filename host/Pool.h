@@ -1,0 +1,40 @@
+#pragma once
+// A fixed number of worker threads, each with its own FastCGI request,
+// taking turns to accept connections on one listening socket and serving
+// each request through the extension.
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+struct TExtension;
+
+class TWorkerPool {
+public:
+    TWorkerPool(int listenFd, const TExtension& extension) : listenFd_(listenFd), extension_(extension) {}
+    ~TWorkerPool();
+    TWorkerPool(const TWorkerPool&) = delete;
+    TWorkerPool& operator=(const TWorkerPool&) = delete;
+
+    void Start(int threads);
+    // Stops accepting: a worker finishes the request it serves and ends.
+    void Stop();
+    // Whether every worker has ended, waiting at most timeout.
+    bool WaitEnded(std::chrono::milliseconds timeout);
+    // Joins the workers; only after WaitEnded returned true.
+    void Join();
+    bool Stopping();
+
+private:
+    void Work();
+
+    int listenFd_;
+    const TExtension& extension_;
+    std::vector<std::thread> threads_;
+    std::mutex acceptLock_;  // libfcgi accepts on one thread at a time
+    std::mutex stateLock_;
+    std::condition_variable ended_;
+    int running_ = 0;
+    bool stopping_ = false;
+};

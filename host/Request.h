@@ -1,0 +1,14 @@
+#pragma once
+// One FastCGI request served through the extension: the control block is
+// built from the request's parameters and streams, HttpExtensionProc runs on
+// the calling thread, and the answer goes back through a TResponseFilter.
+#include <fcgiapp.h>
+
+struct TExtension;
+
+// The body bytes read before the extension is called (cbAvailable).
+constexpr unsigned PreloadLimit = 48 * 1024;
+// Parameters (names and values together) beyond this are refused with 431.
+constexpr unsigned MaxParamBytes = 256 * 1024;
+
+void ServeRequest(FCGX_Request& request, const TExtension& extension);

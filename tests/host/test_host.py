@@ -1,0 +1,330 @@
+"""isapi-fcgi with the echo extension: start-up, the control block built from
+FastCGI parameters, server variables, the body in preloaded bytes and
+ReadClient pieces, the answer's status line and redirect, concurrent workers
+and the stop on SIGTERM. Needs ISAPI_FCGI, ECHO_EXTENSION and
+ECHO_WITHOUT_FILTER_PROC (CTest sets them)."""
+
+import os
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import fcgi_client  # noqa: E402
+
+HOST = os.environ.get("ISAPI_FCGI", "")
+ECHO = os.environ.get("ECHO_EXTENSION", "")
+NO_FILTER_PROC = os.environ.get("ECHO_WITHOUT_FILTER_PROC", "")
+START_SECONDS = 10
+
+BASE = {"REQUEST_METHOD": "GET", "QUERY_STRING": "", "SCRIPT_NAME": "/echo", "SERVER_PROTOCOL": "HTTP/1.1",
+        "REMOTE_ADDR": "127.0.0.1", "GATEWAY_INTERFACE": "CGI/1.1"}
+
+
+def wait_for(condition, seconds, what):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if condition():
+            return
+        time.sleep(0.02)
+    raise TimeoutError(what)
+
+
+class Host:
+    """isapi-fcgi on a Unix socket in a scratch folder, stopped by its pid."""
+
+    def __init__(self, extension=None, threads=2, env=None, args=None):
+        self.work = Path(tempfile.mkdtemp(prefix="isapi-fcgi-test-"))
+        self.socket = self.work / "host.sock"
+        environment = dict(os.environ, **(env or {}))
+        command = [HOST, "-t", str(threads)] + (args if args is not None else ["-s", str(self.socket)])
+        self.process = subprocess.Popen(command + [extension or ECHO], env=environment,
+                                        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE)
+        if args is None:
+            wait_for(lambda: self.socket.exists() or self.process.poll() is not None, START_SECONDS,
+                     "the host's socket")
+
+    def ask(self, query="", params=None, body=b"", **kwargs):
+        merged = dict(BASE, QUERY_STRING=query, **(params or {}))
+        return fcgi_client.request(self.socket, merged, body, **kwargs)
+
+    def stop(self, sig=signal.SIGTERM):
+        if self.process.poll() is None:
+            self.process.send_signal(sig)
+        try:
+            out, err = self.process.communicate(timeout=30)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            out, err = self.process.communicate()
+        return self.process.returncode, err.decode(errors="replace")
+
+    def close(self):
+        self.stop()
+        for entry in self.work.iterdir():
+            entry.unlink()
+        self.work.rmdir()
+
+
+def fields(answer):
+    """The echo's "name=value" lines before its body."""
+    text = answer.body.decode("latin-1")
+    head, _, _ = text.partition("\nbody=")
+    return dict(line.split("=", 1) for line in head.split("\n") if "=" in line and " " not in line.split("=")[0])
+
+
+@unittest.skipUnless(HOST and ECHO, "ISAPI_FCGI and ECHO_EXTENSION name the programs")
+class StartupTests(unittest.TestCase):
+    def run_host(self, args, env=None):
+        return subprocess.run([HOST, *args], env=dict(os.environ, **(env or {})), capture_output=True,
+                              timeout=START_SECONDS, stdin=subprocess.DEVNULL)
+
+    def test_refused_start_ups_say_why(self):
+        with tempfile.TemporaryDirectory() as work:
+            sock = str(Path(work) / "s.sock")
+            cases = [
+                ("no extension", ["-s", sock], {}, 2, "exactly one extension"),
+                ("threads out of range", ["-t", "0", "-s", sock, ECHO], {}, 2, "-t must be"),
+                ("socket and port", ["-s", sock, "-p", "9", ECHO], {}, 2, "not both"),
+                ("unknown option", ["-x", "1", ECHO], {}, 2, "unknown option -x"),
+                ("missing file", ["-s", sock, str(Path(work) / "none.so")], {}, 1, "cannot load"),
+                ("entry point missing", ["-s", sock, NO_FILTER_PROC], {}, 1, "does not export HttpFilterProc"),
+                ("extension refuses", ["-s", sock, ECHO], {"ECHO_REFUSE": "1"}, 1, "returned FALSE"),
+                ("no socket given or inherited", [ECHO], {}, 1, "no listening socket"),
+            ]
+            for name, args, env, code, message in cases:
+                with self.subTest(name):
+                    done = self.run_host(args, env)
+                    self.assertEqual(done.returncode, code, done.stderr)
+                    self.assertIn(message, done.stderr.decode())
+
+    def test_a_file_in_the_socket_path_is_not_replaced(self):
+        with tempfile.TemporaryDirectory() as work:
+            path = Path(work) / "precious"
+            path.write_text("keep me")
+            done = self.run_host(["-s", str(path), ECHO])
+            self.assertEqual(done.returncode, 1)
+            self.assertEqual(path.read_text(), "keep me")
+
+    def test_port_is_opened_on_the_loopback_address_only(self):
+        with socket.socket() as probe:
+            probe.bind(("127.0.0.1", 0))
+            port = probe.getsockname()[1]
+        host = Host(args=["-p", str(port)])
+        try:
+            wait_for(lambda: port_open(port), START_SECONDS, "the host's port")
+            answer = fcgi_client.request(port, dict(BASE, QUERY_STRING="a=1"))
+            self.assertEqual(fields(answer)["query"], "a=1")
+            listening = subprocess.run(["ss", "-Hltn", f"sport = :{port}"], capture_output=True, text=True).stdout
+            self.assertIn(f"127.0.0.1:{port}", listening)
+            self.assertNotIn(f"*:{port}", listening)
+        finally:
+            host.close()
+
+    def test_socket_inherited_as_standard_input(self):
+        with tempfile.TemporaryDirectory() as work:
+            path = Path(work) / "inherited.sock"
+            listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            listener.bind(str(path))
+            listener.listen(8)
+            process = subprocess.Popen([HOST, "-t", "1", ECHO], stdin=listener.fileno(),
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            listener.close()
+            try:
+                answer = fcgi_client.request(path, dict(BASE, QUERY_STRING="inherited"))
+                self.assertEqual(fields(answer)["query"], "inherited")
+            finally:
+                process.send_signal(signal.SIGTERM)
+                self.assertEqual(process.wait(timeout=30), 0)
+
+
+def port_open(port):
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=0.5):
+            return True
+    except OSError:
+        return False
+
+
+@unittest.skipUnless(HOST and ECHO, "ISAPI_FCGI and ECHO_EXTENSION name the programs")
+class RequestTests(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.host = Host(threads=2)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.host.close()
+
+    def test_control_block_fields_come_from_the_parameters(self):
+        cases = [
+            ("GET with all fields", {"REQUEST_METHOD": "GET", "PATH_INFO": "/more", "PATH_TRANSLATED": "/srv/more"},
+             "x=1&y=2", b"", {"method": "GET", "query": "x=1&y=2", "path_info": "/more",
+                              "path_translated": "/srv/more", "total": "0", "available": "0"}),
+            ("absent fields are empty texts", {"REQUEST_METHOD": "HEAD"}, "", b"",
+             {"method": "HEAD", "query": "", "path_info": "", "path_translated": "", "content_type": ""}),
+            ("POST with a small body", {"REQUEST_METHOD": "POST", "CONTENT_TYPE": "application/x-www-form-urlencoded"},
+             "", b"a=1&b=2", {"method": "POST", "content_type": "application/x-www-form-urlencoded",
+                              "total": "7", "available": "7"}),
+        ]
+        for name, params, query, body, expected in cases:
+            with self.subTest(name):
+                answer = self.host.ask(query, params, body)
+                got = fields(answer)
+                for key, value in expected.items():
+                    self.assertEqual(got.get(key), value, key)
+
+    def test_large_body_arrives_preloaded_then_in_pieces(self):
+        body = bytes((i * 7 + i // 251) % 256 for i in range(100_000))
+        answer = self.host.ask("piece=1000", {"REQUEST_METHOD": "POST"}, body)
+        got = fields(answer)
+        self.assertEqual(got["total"], "100000")
+        self.assertEqual(got["available"], str(48 * 1024))
+        pieces = [int(p) for p in got["pieces"].split()]
+        self.assertTrue(all(0 < p <= 1000 for p in pieces), pieces[:10])
+        self.assertEqual(48 * 1024 + sum(pieces), 100_000)
+        self.assertTrue(answer.body.endswith(b"\nbody=100000\n" + body))
+
+    def test_body_cut_short_by_the_server_ends_the_reads(self):
+        answer = self.host.ask("piece=100", {"REQUEST_METHOD": "POST", "CONTENT_LENGTH": "1000"}, b"z" * 300,
+                               close_after_params=True)
+        got = fields(answer)
+        self.assertEqual(got["available"], "300")
+        self.assertEqual(got["pieces"], " end")
+        self.assertTrue(answer.body.endswith(b"\nbody=300\n" + b"z" * 300))
+
+    def test_server_variables(self):
+        params = {"HTTP_HOST": "example", "HTTP_USER_AGENT": "abc", "SCRIPT_NAME": "/cgi/echo",
+                  "PATH_INFO": "/p", "CONTENT_LENGTH": "0"}
+        answer = self.host.ask("vars=HTTP_USER_AGENT,http_host,ALL_HTTP,URL,SERVER_PORT_SECURE,REMOTE_HOST,"
+                               "UNMAPPED_REMOTE_USER,NO_SUCH_NAME,X", params)
+        lines = answer.body.decode().split("\n")
+        expected = [
+            "HTTP_USER_AGENT size=4 value=[abc]",
+            "http_host size=8 value=[example]",
+            "ALL_HTTP size=39 value=[HTTP_HOST:example\nHTTP_USER_AGENT:abc\n]",
+            "URL size=12 value=[/cgi/echo/p]",
+            "SERVER_PORT_SECURE fits-in-2 size=2 value=[0]",
+            "REMOTE_HOST size=10 value=[127.0.0.1]",
+            "UNMAPPED_REMOTE_USER absent",
+            "NO_SUCH_NAME absent",
+            "X absent",
+        ]
+        text = "\n".join(lines)
+        for line in expected:
+            with self.subTest(line):
+                self.assertIn(line, text)
+
+    def test_secure_port_follows_https(self):
+        answer = self.host.ask("vars=SERVER_PORT_SECURE", {"HTTPS": "on"})
+        self.assertIn("SERVER_PORT_SECURE fits-in-2 size=2 value=[1]", answer.body.decode())
+
+    def test_status_line_becomes_a_status_header(self):
+        cases = [
+            ("the echo's own", "", ["Status: 200 OK", "Content-Type: text/plain"]),
+            ("HTTP/1.1 with a reason", "raw=HTTP/1.1 404 Not There%0D%0AX-A: 1%0D%0A%0D%0Agone",
+             ["Status: 404 Not There", "X-A: 1"]),
+            ("bare line feeds", "raw=HTTP/1.0 201 Made%0AX-B: 2%0A%0Adone", None),
+            ("no status text", "raw=HTTP/1.%0D%0AX-C: 3%0D%0A%0D%0A", ["X-C: 3"]),
+            ("a CGI header block passes", "raw=Content-Type: text/x%0D%0A%0D%0Ab", ["Content-Type: text/x"]),
+            ("no empty line is ended", "raw=HTTP/1.0 200 OK%0D%0AX-D: 4", ["Status: 200 OK", "X-D: 4"]),
+        ]
+        for name, query, head in cases:
+            with self.subTest(name):
+                answer = self.host.ask(query)
+                if head is None:
+                    self.assertTrue(answer.stdout.startswith(b"Status: 201 Made\r\nX-B: 2\n\ndone"), answer.stdout)
+                else:
+                    self.assertEqual(answer.head_lines, head)
+                self.assertEqual(answer.app_status, 0)
+
+    def test_redirect_becomes_a_302_with_location(self):
+        answer = self.host.ask("redirect=/elsewhere?x=1")
+        self.assertEqual(answer.head_lines[:3], ["Status: 302 Object Moved", "Location: /elsewhere?x=1",
+                                                 "Content-Type: text/plain"])
+        self.assertIn(b"method=GET", answer.body)
+        # After the header block has gone out there is nothing left to change.
+        late = self.host.ask("late=/too-late&raw=")
+        self.assertEqual(late.header("Status"), "200 OK")
+        self.assertIn(b"late redirect refused", late.body)
+        # A line break would end the Location line and start a header of the client's choosing.
+        injected = self.host.ask("redirect=/a%0D%0ASet-Cookie: x=1")
+        self.assertEqual(injected.header("Status"), "500 Redirect Refused")
+        self.assertIsNone(injected.header("Set-Cookie"))
+
+    def test_failing_extension_without_output_gets_a_500(self):
+        answer = self.host.ask("fail")
+        self.assertEqual(answer.header("Status"), "500 Internal Server Error")
+
+    def test_refused_requests(self):
+        cases = [
+            ("parameters too large", {"HTTP_X_BIG": "v" * (300 * 1024)}, "431"),
+            ("content length not a number", {"CONTENT_LENGTH": "12abc"}, "400"),
+            ("content length beyond 32 bits", {"CONTENT_LENGTH": "4294967296"}, "413"),
+        ]
+        for name, params, status in cases:
+            with self.subTest(name):
+                answer = self.host.ask("", params)
+                self.assertTrue(answer.header("Status").startswith(status), answer.head_lines)
+
+
+@unittest.skipUnless(HOST and ECHO, "ISAPI_FCGI and ECHO_EXTENSION name the programs")
+class WorkerTests(unittest.TestCase):
+    def timed_batch(self, host, count, query):
+        results = [None] * count
+
+        def one(i):
+            results[i] = host.ask(f"{query}&n={i}")
+
+        started = time.monotonic()
+        threads = [threading.Thread(target=one, args=(i,)) for i in range(count)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join(timeout=30)
+        return time.monotonic() - started, results
+
+    def test_workers_serve_at_once_each_its_own_request(self):
+        host = Host(threads=4)
+        try:
+            elapsed, results = self.timed_batch(host, 4, "sleep=600")
+            self.assertLess(elapsed, 4 * 0.6, "four workers must overlap")
+            for i, answer in enumerate(results):
+                self.assertEqual(fields(answer)["query"], f"sleep=600&n={i}")
+        finally:
+            host.close()
+        single = Host(threads=1)
+        try:
+            elapsed, _ = self.timed_batch(single, 3, "sleep=300")
+            self.assertGreaterEqual(elapsed, 0.85, "one worker serves one request at a time")
+        finally:
+            single.close()
+
+    def test_sigterm_lets_the_running_request_finish_then_unloads(self):
+        for sig in (signal.SIGTERM, signal.SIGINT):
+            with self.subTest(signal=sig.name):
+                marker = Path(tempfile.mkdtemp()) / "terminated"
+                host = Host(threads=2, env={"ECHO_TERMINATE_FILE": str(marker)})
+                result = {}
+                slow = threading.Thread(target=lambda: result.setdefault("a", host.ask("sleep=800")))
+                slow.start()
+                time.sleep(0.3)
+                code, err = host.stop(sig)
+                slow.join(timeout=30)
+                self.assertEqual(code, 0, err)
+                self.assertEqual(fields(result["a"])["query"], "sleep=800")
+                self.assertEqual(marker.read_text(), "2\n", "TerminateExtension(HSE_TERM_MUST_UNLOAD)")
+                self.assertFalse(host.socket.exists(), "the socket file is removed")
+                marker.unlink()
+                marker.parent.rmdir()
+                host.work.rmdir()
+
+
+if __name__ == "__main__":
+    unittest.main()
