@@ -100,6 +100,9 @@ void TCGIStdEngine::RunConsoleRequest() {
     TStringList* variables = StdCgiVariables;
     StdCgiVariables = nullptr;
     ServeOnThread(*this, StdCgiInput, StdCgiOutput, variables);
+    // Finished here while the thread's request state still exists: it ends
+    // before the engine unit's static end, where finishing used to happen.
+    FinishRequest();
 }
 
 void TCGIStdEngine::RunRequest(TStream* input, TStream* output, TStringList* variables) {

@@ -32,7 +32,7 @@ void StartWatchDog() {
 
 // Start of the unit, before any engine exists: log lines written before the
 // first request carry a tag too. At its end the watchdog is stopped; a
-// console build then sends and finishes its request.
+// console build's front end has finished its request before.
 struct TEngineUnit {
     TEngineUnit() {
         RequestLock.store(nullptr);
@@ -42,9 +42,11 @@ struct TEngineUnit {
         SeedRandom();
         RequestContext.RequestId = static_cast<std::int32_t>(NextRandom(10000));
     }
+    // The console front ends finish their request themselves: by now the
+    // main thread's request context has already been destroyed (thread
+    // storage ends before static storage), so it is not touched here.
     ~TEngineUnit() {
         if (TWatchDogThread* dog = WatchDog.exchange(nullptr)) dog->Terminate();
-        if (ConsoleBuild) HttpTerminate();
     }
     TEngineUnit(const TEngineUnit&) = delete;
     TEngineUnit& operator=(const TEngineUnit&) = delete;

@@ -105,7 +105,7 @@ void THttpEngine::HandleFailure(const Exception& E) {
 }
 
 void THttpEngine::FinishAfterHandlers() {
-    if (ConsoleBuild) return;  // finished when the engine unit ends
+    if (ConsoleBuild) return;  // the console front end finishes it
     try {
         if (requestLockHeld) {
             requestLockHeld = false;
