@@ -4,11 +4,13 @@
 #include "gateway/CGIWEng.h"
 #include "gateway/GenEng.h"
 #include "gateway/HttpEng.h"
+#include "gateway/IsapiEng.h"
 #include "gateway/ServerMode.h"
 
-// The in-process front end's start-up belongs between the engine core and
-// the server mode; the library's load routine runs it.
+// The in-process front end's start-up comes between the engine core and the
+// server mode.
 void StartGatewayUnits() {
+    IsapiEngStartup();
     ServerModeStartup();
     CGIWEngStartup();
     CGISEngStartup();

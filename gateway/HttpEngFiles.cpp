@@ -110,7 +110,8 @@ std::string LogDirectory(const std::string& executable) {
     std::string dir = GetEnvVariable("CGI_LOG_DIR");
     if (dir.empty()) dir = EngineSettings::DefaultLogDir;
     if (!HasDrive(dir)) dir = exeFolder + "\\" + dir;
-    if (!DirectoryExists(dir) && !CreateDir(dir)) dir = exeFolder;
+    // Another thread may make the folder between the two checks.
+    if (!DirectoryExists(dir) && !CreateDir(dir) && !DirectoryExists(dir)) dir = exeFolder;
     return dir;
 }
 }  // namespace
