@@ -16,6 +16,8 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=scripts/benchlib.sh
+source "$repo/scripts/benchlib.sh"
 build=${BUILD:-$repo/build}
 program=${VALSETTO_BIN:-$build/valsetto}
 floor=$build/bench/bench_floor
@@ -44,38 +46,14 @@ if [ "$(id -u)" = 0 ]; then
   chown -R www-data:www-data "$site" "$work/run"
 fi
 
-port=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-{
-  echo "server.document-root = \"$site\""
-  echo "server.bind = \"127.0.0.1\""
-  echo "server.port = $port"
-  echo "server.errorlog = \"$work/run/error.log\""
-  echo "server.upload-dirs = ( \"$work/run\" )"
-  if [ "$(id -u)" = 0 ]; then
-    echo 'server.username = "www-data"'
-    echo 'server.groupname = "www-data"'
-  fi
-  echo "include \"$repo/site/lighttpd/valsetto.conf\""
-} > "$work/lighttpd.conf"
-
-lighttpd -D -f "$work/lighttpd.conf" &
-server_pid=$!
+port=$(bench_free_port)
+bench_lighttpd_conf "$site" "$port" "$repo/site/lighttpd/valsetto.conf"
 cleanup() {
-  if kill -0 "$server_pid" 2>/dev/null; then
-    kill -TERM "$server_pid"
-    wait "$server_pid" 2>/dev/null || true
-  fi
+  bench_stop_all
   rm -rf "$work"
 }
 trap cleanup EXIT
-
-port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; }
-for _ in $(seq 100); do
-  port_open && break
-  kill -0 "$server_pid" 2>/dev/null || fail "lighttpd did not start: $(cat "$work/run/error.log" 2>/dev/null)"
-  sleep 0.1
-done
-port_open || fail "lighttpd is not answering on port $port"
+bench_start_lighttpd "$port" || exit 1
 
 fetch() {  # path: one request, answer discarded
   timeout 20 bash -c 'exec 3<>"/dev/tcp/127.0.0.1/$1"
@@ -83,23 +61,10 @@ fetch() {  # path: one request, answer discarded
     cat <&3 >/dev/null' _ "$port" "$1"
 }
 
-# One wrk run; prints "requests/s p50-ms p99-ms".
+# One wrk run; prints "requests/s p50-ms p99-ms non-2xx".
 measure() {  # path
-  local url="http://127.0.0.1:$port$1" out
   fetch "$1"
-  out=$(timeout $((seconds + 30)) wrk -t1 -c"$connections" -d"${seconds}s" --latency "$url")
-  echo "$out" | awk '
-    function ms(v) {
-      if (v ~ /us$/) return v / 1000;
-      if (v ~ /ms$/) return v + 0;
-      if (v ~ /s$/) return v * 1000;
-      return v + 0;
-    }
-    $1 == "50%" { p50 = ms($2) }
-    $1 == "99%" { p99 = ms($2) }
-    $1 == "Requests/sec:" { rps = $2 }
-    / Non-2xx or 3xx responses:/ { bad = $NF }
-    END { printf "%s %.3f %.3f %s\n", rps, p50, p99, (bad == "" ? 0 : bad) }'
+  bench_wrk "http://127.0.0.1:$port$1" "$seconds" "$connections"
 }
 
 # The options file with diagnostics off first, so the empty query writes no

@@ -12,6 +12,8 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=scripts/benchlib.sh
+source "$repo/scripts/benchlib.sh"
 program=${VALSETTO_BIN:-${BUILD:-$repo/build}/valsetto}
 seconds=${BENCH_SECONDS:-3}
 export PATH=$PATH:/usr/sbin:/sbin
@@ -32,53 +34,27 @@ if [ "$(id -u)" = 0 ]; then
   as_web=(setpriv --reuid=www-data --regid=www-data --clear-groups)
 fi
 
-port=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-{
-  echo "server.document-root = \"$site\""
-  echo "server.bind = \"127.0.0.1\""
-  echo "server.port = $port"
-  echo "server.errorlog = \"$work/run/error.log\""
-  echo "server.upload-dirs = ( \"$work/run\" )"
-  if [ "$(id -u)" = 0 ]; then
-    echo 'server.username = "www-data"'
-    echo 'server.groupname = "www-data"'
-  fi
-  echo "include \"$repo/site/lighttpd/valsetto.conf\""
-} > "$work/lighttpd.conf"
-
-lighttpd -D -f "$work/lighttpd.conf" &
-web_pid=$!
-resident_pid=""
+port=$(bench_free_port)
+bench_lighttpd_conf "$site" "$port" "$repo/site/lighttpd/valsetto.conf"
 cleanup() {
-  for pid in $resident_pid $web_pid; do
-    if kill -0 "$pid" 2>/dev/null; then
-      kill -TERM "$pid"
-      wait "$pid" 2>/dev/null || true
-    fi
-  done
+  bench_stop_all
   rm -rf "$work"
 }
 trap cleanup EXIT
+bench_start_lighttpd "$port" || exit 1
 
-port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; }
-for _ in $(seq 100); do port_open && break; sleep 0.1; done
-port_open || fail "lighttpd is not answering on port $port"
-
-measure() {  # prints "requests/s p50-ms p99-ms"
-  timeout $((seconds + 30)) wrk -t1 -c1 -d"${seconds}s" --latency "http://127.0.0.1:$port/audiojs/playlist.cgi" | awk '
-    function ms(v) { if (v ~ /us$/) return v / 1000; if (v ~ /ms$/) return v + 0; if (v ~ /s$/) return v * 1000; return v + 0 }
-    $1 == "50%" { p50 = ms($2) } $1 == "99%" { p99 = ms($2) } $1 == "Requests/sec:" { rps = $2 }
-    END { printf "%s %.3f %.3f\n", rps, p50, p99 }'
+measure() {  # prints "requests/s p50-ms p99-ms non-2xx"
+  bench_wrk "http://127.0.0.1:$port/audiojs/playlist.cgi" "$seconds" 1
 }
 
-read -r direct_rps direct_p50 direct_p99 < <(measure)
+read -r direct_rps direct_p50 direct_p99 _ < <(measure)
 
 # The resident server: started by hand, no arguments, no SERVER_SOFTWARE.
 (cd "$site/audiojs" && exec env -i PATH=/usr/bin:/bin "${as_web[@]}" ./playlist.cgi </dev/null >/dev/null 2>&1) &
-resident_pid=$!
+bench_pids+=("$!")
 for _ in $(seq 100); do [ -e "$site/audiojs/temp/window-playlist.cgi_S" ] && break; sleep 0.1; done
 [ -e "$site/audiojs/temp/window-playlist.cgi_S" ] || fail "the resident server did not start"
-read -r handed_rps handed_p50 handed_p99 < <(measure)
+read -r handed_rps handed_p50 handed_p99 _ < <(measure)
 
 echo "bench: resident server, empty query under lighttpd, wrk -c1 ${seconds}s"
 printf '%-24s %12s %10s %10s\n' "answered by" "requests/s" "p50 ms" "p99 ms"
