@@ -1,0 +1,216 @@
+"""Faults under lighttpd on 127.0.0.1: the program folder turning read-only
+while requests run, a full disk, a client that stops halfway through its
+body, the resident server killed while it serves a request, and genre
+folders vanishing while playlists are drawn. Whatever happens, every answer
+is either the whole page its request asks for or the engine's error page,
+and no file the program keeps is ever left half-written.
+"""
+
+import concurrent.futures
+import errno
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import threading
+import time
+import unittest
+from pathlib import Path
+
+import livelib
+from test_servers import RECORD_SIZE, options_record, parse_record
+
+CGI = "/audiojs/playlist.cgi"
+PASSWORD = "Tango42"
+NUMSONGS = 15
+MUSIC = {genre: [f"{genre} {n:02d}" for n in range(1, 21)] for genre in ("Tango", "Rumba", "Waltz")}
+PAGE_END = b"<!-- end of playlist page -->\r\n"
+TEMPLATE = "\r\n".join([
+    "<html><head><title>Music</title></head><body>",
+    "BREAKGENRE",
+    "<ul>",
+    "BREAKMUSIC",
+    "<insert songlist>",
+    "</ul>",
+    "</body></html>",
+    "<!-- end of playlist page -->",
+]) + "\r\n"
+FOOTER_END = b"</font></center></body></html>\r\n"
+ERROR_PAGE = re.compile(rb"^<html><body>Unhandled Exception: [^\r\n]+</body></html>\r\n$")
+ITEM = re.compile(rb'^<li><a href="#" data-src="[^"]*">\(([^)]*)\) ([^<]*)</a></li>$', re.M)
+HIT_LINE = re.compile(rb"^\d{1,2}/\d{1,2}/\d{4}( \d{1,2}:\d{2}:\d{2} (AM|PM))?$")
+
+# What each request of the mixes below sends: (kind, query or form fields).
+TOGGLES = [("toggle", "D"), ("toggle", "d")]
+MANAGER = [("manager_refused", "X"), ("manager_open", f"X{PASSWORD}")]
+GENRE_PAGE = [("genre", "P")]
+
+
+def playlist(*genres):
+    fields = {"command": "playlistgen", "numsongs": str(NUMSONGS)}
+    fields.update({g: "AddGenre" for g in genres})
+    return ("playlist", fields)
+
+
+def ask(port, job):
+    """Sends one request of a mix; a job ("action", callable) instead does
+    something to the site between the requests in flight."""
+    kind, what = job
+    if kind == "action":
+        return what()
+    if kind == "playlist":
+        return livelib.post_form(port, CGI, what)
+    return livelib.request(port, f"{CGI}?{what}")
+
+
+def fault(job, response, genres_now=None):
+    """Why an answer is neither the whole page of its request nor the error
+    page; None when it is one of them. genres_now: the genre names a genre
+    page may list (all of them unless folders come and go)."""
+    kind, what = job
+    body = response.body
+    if response.status != 200:
+        return f"status {response.status}"
+    if ERROR_PAGE.match(body):
+        # A page that only reads never fails.
+        return "error page" if kind.startswith("manager") else None
+    if kind == "toggle":
+        expected = b"Diagnostics are:\r\n" + (b"ON" if what == "D" else b"OFF") + b"\r\n"
+        return None if body == expected else "toggle answer"
+    if kind == "manager_refused":
+        return None if body.startswith(b"Password Error\r\n") and body.endswith(FOOTER_END) \
+            and body.count(b"\r\n") == 2 else "refusal"
+    if kind == "manager_open":
+        return None if b" - Kestrine2 Logger Manager - " in body and body.endswith(FOOTER_END) else "manager page"
+    if kind == "genre":
+        if not body.endswith(FOOTER_END) or b"<title>Valsetto Playlist Generator</title>" not in body:
+            return "genre page cut"
+        rows = re.findall(rb'name="([^"]*)" value="AddGenre"', body)
+        allowed = {g.encode() for g in (genres_now or MUSIC)}
+        return None if set(rows) <= allowed else f"genre rows {rows}"
+    if kind == "playlist":
+        if not body.endswith(PAGE_END):
+            return "playlist page cut"
+        items = ITEM.findall(body)
+        chosen = {g.encode() for g in what if what[g] == "AddGenre"}
+        if any(g not in chosen for g, _ in items) or len(set(items)) != len(items):
+            return f"playlist items {items[:3]}"
+        return None if len(items) <= NUMSONGS else "too many items"
+    return "unknown kind"
+
+
+def record_ok(data):
+    return len(data) == RECORD_SIZE and parse_record(data)["password"] == PASSWORD
+
+
+def snapshot(folder):
+    """Every file below folder by relative path, with its bytes."""
+    return {str(p.relative_to(folder)): p.read_bytes() for p in sorted(folder.rglob("*")) if p.is_file()}
+
+
+class FaultCase(unittest.TestCase):
+    server_lines = ()
+
+    def setUp(self):
+        self.site = livelib.Site()
+        self.addCleanup(self.site.cleanup)
+        self.prepare_site()
+        livelib.lay_out_music(self.site, MUSIC, TEMPLATE)
+        self.site.write("audiojs/playlist.opt", options_record(password=PASSWORD, host="smtp.example.org"))
+        web_class = type("Web", (livelib.Lighttpd,), {"extra_lines": self.server_lines})
+        self.web = web_class(self.site).start()
+        self.addCleanup(self.web.stop)
+        self.addCleanup(livelib.wait_for_no_program, self.site.cgi, 30)
+
+    def prepare_site(self):
+        pass
+
+    def run_jobs(self, jobs, workers=4):
+        """Runs the requests four at a time; returns (job, response) pairs."""
+        with concurrent.futures.ThreadPoolExecutor(workers) as pool:
+            futures = [(job, pool.submit(ask, self.web.port, job)) for job in jobs]
+            done = [(job, f.result(timeout=livelib.REQUEST_SECONDS * 4)) for job, f in futures]
+        return [(job, r) for job, r in done if job[0] != "action"]
+
+    def assertAnswersSound(self, answered, genres_now=None):
+        faults = [(job, why, r.body[-200:]) for job, r in answered
+                  if (why := fault(job, r, genres_now)) is not None]
+        self.assertEqual(faults, [], self.web.diagnostics())
+
+    def options_file(self):
+        return self.site.program_file("playlist.opt")
+
+    def hit_lines(self):
+        data = b"".join(p.read_bytes() for p in self.site.audiojs.glob("playlist*.log"))
+        self.assertTrue(data == b"" or data.endswith(b"\r\n"), data[-60:])
+        return data[:-2].split(b"\r\n") if data else []
+
+    def assertHitLogWhole(self, posts):
+        lines = self.hit_lines()
+        self.assertEqual([line for line in lines if not HIT_LINE.match(line)], [])
+        self.assertEqual(len(lines), posts)
+
+    def assertNoTemporaryFiles(self):
+        hidden = [str(p) for p in self.site.root.rglob(".*")]
+        self.assertEqual(hidden, [])
+
+    def assertTemporaryFilesHidden(self):
+        """Temporary files that could not be removed (their folder went
+        read-only before the request could delete them) keep their hidden
+        names, and the server refuses them."""
+        for path in self.site.root.rglob(".*"):
+            with self.subTest(leftover=path.name):
+                self.assertRegex(path.name, r"^\..+\.\d+-\d+\.(tmp|part)$")
+                url = "/" + str(path.relative_to(self.site.root))
+                self.assertIn(livelib.request(self.web.port, url).status, (403, 404))
+
+    def assertIndexWhole(self):
+        """The index files and genre pages are each some whole version."""
+        songs = sum(len(t) for t in MUSIC.values())
+        listed = self.site.program_file("MP3filelist.txt").read_bytes()
+        self.assertEqual(listed.count(b"\r\n"), songs)
+        self.assertEqual(self.site.program_file("MusicIndex.txt").read_bytes().count(b"\r\n"), songs)
+        self.assertEqual(self.site.program_file("folders.txt").read_bytes().count(b"\r\n"), len(MUSIC))
+        for genre, titles in MUSIC.items():
+            page = (self.site.root / genre / "index.html").read_bytes()
+            self.assertTrue(page.endswith(PAGE_END), genre)
+            self.assertEqual(page.count(b'<li><a href="#" data-src="'), len(titles), genre)
+
+
+class ReadOnlyProgramFolder(FaultCase):
+    """The program folder loses its write permission while requests run:
+    requests that must write answer with the error page, the others go on,
+    and nothing the program keeps is lost or cut."""
+
+    def test_requests_while_the_folder_turns_read_only(self):
+        mix = TOGGLES + MANAGER + GENRE_PAGE + [playlist("Tango"), playlist("Rumba", "Waltz")]
+        self.assertAnswersSound(self.run_jobs(mix))
+        posts = 2
+        self.assertIndexWhole()
+        turn = ("action", lambda: os.chmod(self.site.audiojs, 0o555))
+        answered = self.run_jobs(mix * 5 + [turn] + mix * 10)
+        posts += 30
+        self.assertAnswersSound(answered)
+        failed = [job[0] for job, r in answered if ERROR_PAGE.match(r.body)]
+        self.assertIn("toggle", failed, "no toggle met the read-only folder")
+        self.assertLess(len(failed), len(answered), "no request came before the change")
+        for job, r in answered[-len(mix):]:
+            with self.subTest(job=job[0]):
+                if job[0] in ("toggle", "playlist"):
+                    self.assertRegex(r.body, ERROR_PAGE)
+        self.assertTrue(record_ok(self.options_file().read_bytes()))
+        self.assertEqual(parse_record(self.options_file().read_bytes())["host"], "smtp.example.org")
+        self.assertHitLogWhole(posts)  # the log exists, so appending still works
+        self.assertIndexWhole()
+        self.assertTemporaryFilesHidden()
+
+        os.chmod(self.site.audiojs, 0o755)
+        self.assertAnswersSound(self.run_jobs(mix))
+        self.assertEqual(ask(self.web.port, TOGGLES[0]).body, b"Diagnostics are:\r\nON\r\n")
+        self.assertEqual(parse_record(self.options_file().read_bytes())["diagnostics"], 1)
+
+
+if __name__ == "__main__":
+    unittest.main()
