@@ -70,7 +70,10 @@ bool IsServerRunning() {
     TSearchRec info;
     if (FindFileInfo(AliveFileName(), faAnyFile, info) != 0) return false;
     const double freshness = ConsoleBuild ? ServerConstants::AliveSecondsConsole : ServerConstants::AliveSeconds;
-    return info.Time > Now() - freshness * OneSecond;
+    if (info.Time <= Now() - freshness * OneSecond) return false;
+    // A server that was killed leaves a fresh alive file behind, but the
+    // process it published has ended: a request handed to it would be lost.
+    return FindWindowTitle(ServerFolder(), ServerWindowTitle()) != TWindowState::wsGone;
 }
 
 void PurgeFiles(const std::string& pattern, TDateTime limit) {

@@ -55,7 +55,8 @@ std::string AliveFileName();
 // arguments may come from the client's query string.
 [[nodiscard]] bool IsServerLaunch();
 // A resident server is alive: this process is one, or the alive file was
-// touched less than 30 s ago (6 s in a console build).
+// touched less than 30 s ago (6 s in a console build) and the process that
+// published the server window has not ended.
 [[nodiscard]] bool IsServerRunning();
 
 // Deletes every file matching pattern whose modification time is before
