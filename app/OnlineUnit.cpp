@@ -10,8 +10,8 @@
 #include "platform/Random.h"
 
 TMainform* Mainform = nullptr;
-std::string QueryText;
-TOptionsRecord Options;
+thread_local std::string QueryText;
+thread_local TOptionsRecord Options;
 Tqv* qv = nullptr;
 
 namespace {
@@ -131,10 +131,14 @@ void WriteFooter() {
         "<a href=\"mailto:valsetto@example.org\">write to the maker</a></font></center></body></html>");
 }
 
-void RunApplication() {
+void CreateApplication() {
     Application = new TApplication;
     Application->Initialize();
     Application->CreateForm(Mainform);
     Application->CreateForm(qv);
+}
+
+void RunApplication() {
+    CreateApplication();
     Application->Run();
 }

@@ -36,7 +36,9 @@ private:
 
 extern TMainform* Mainform;
 // For a GET request: the query string, less the command letter once taken.
-extern std::string QueryText;
+// Each thread has its own: a host process runs requests on several threads
+// at once.
+extern thread_local std::string QueryText;
 
 // The first character of QueryText, removed from it; a blank when it is
 // empty.
@@ -57,5 +59,8 @@ void SetLogRecording(bool on);
 // application object, Mainform (whose engine serves the request when the
 // form is created), qv, then the message loop.
 void RunApplication();
+// The same sequence without the message loop, for a host process: there the
+// host's threads bring the requests.
+void CreateApplication();
 // Playlist.cpp
 void GeneratePlaylist();

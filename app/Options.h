@@ -42,7 +42,9 @@ struct TOptionsRecord {
 constexpr std::size_t OptionsRecordSize = 1160;
 static_assert(sizeof(TOptionsRecord) == OptionsRecordSize);
 
-extern TOptionsRecord Options;
+// The record of the request the calling thread serves; concurrent requests
+// in a host process each read and change their own.
+extern thread_local TOptionsRecord Options;
 
 // Copies up to 1160 bytes of data over the start of record; the bytes a
 // shorter file does not hold keep their previous content, bytes past 1160

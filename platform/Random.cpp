@@ -2,7 +2,7 @@
 
 #include "platform/DateTime.h"
 
-std::uint32_t RandomState = 0;
+thread_local std::uint32_t RandomState = 0;
 
 std::uint32_t NextRandom(std::uint32_t n) {
     RandomState = RandomState * 134775813u + 1u;
