@@ -101,7 +101,17 @@ void TGeneralHttpEngine::OwnerCreateHook(TObject* Sender) {
 void TGeneralHttpEngine::RunDeferred() {
     if (ConcreteCgiEngine == nullptr) throw Exception("TGeneralHttpEngine: no CGI front end to run the request on");
     CopyEngineSettings(ConcreteCgiEngine);
-    ConcreteCgiEngine->RunRequest(nullptr, nullptr, nullptr);
+    try {
+        ConcreteCgiEngine->RunRequest(nullptr, nullptr, nullptr);
+    } catch (const Exception& E) {
+        // A request that cannot even start (a Windows CGI data file naming
+        // no output file it can create) has nobody to answer. Left to the
+        // form's creation it would abort the process, or leave it waiting
+        // in the message loop for ever: log it and end as a request would.
+        HttpLog(E.Message);
+        if (!ConcreteCgiEngine->CGIAutoTerminate) throw;
+        HttpTerminate();
+    }
 }
 
 void TGeneralHttpEngine::CopyEngineSettings(THttpEngine* target) {
