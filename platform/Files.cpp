@@ -20,8 +20,9 @@ int OpenOs(const std::string& path, int flags, mode_t mode = 0666) {
 
 bool StatOs(const std::string& path, struct stat& st) { return stat(ToOsPath(path).c_str(), &st) == 0; }
 
-bool WriteAll(int fd, std::string_view content) {
-    std::size_t done = 0;
+// done: how many bytes reached the file, also when the rest did not.
+bool WriteAll(int fd, std::string_view content, std::size_t& done) {
+    done = 0;
     while (done < content.size()) {
         const ssize_t n = write(fd, content.data() + done, content.size() - done);
         if (n < 0 && errno == EINTR) continue;
@@ -29,6 +30,21 @@ bool WriteAll(int fd, std::string_view content) {
         done += static_cast<std::size_t>(n);
     }
     return true;
+}
+
+bool WriteAll(int fd, std::string_view content) {
+    std::size_t done = 0;
+    return WriteAll(fd, content, done);
+}
+
+// Cuts off the start of an append that did not fit (a full disk, a size
+// limit), so the file never ends in a torn line; left alone when another
+// writer has appended behind it meanwhile, whose line must not be lost.
+void TakeBackAppend(int fd, std::size_t written) {
+    const off_t end = lseek(fd, 0, SEEK_CUR);
+    struct stat st {};
+    if (end < static_cast<off_t>(written) || fstat(fd, &st) != 0 || st.st_size != end) return;
+    static_cast<void>(ftruncate(fd, end - static_cast<off_t>(written)));
 }
 
 // close() reports a failed delayed write (NFS, full disk) that write() did not.
@@ -165,7 +181,9 @@ bool WriteFileAtomic(const std::string& path, std::string_view content) {
 bool AppendToFile(const std::string& path, std::string_view content) {
     const int fd = OpenOs(path, O_WRONLY | O_CREAT | O_APPEND);
     if (fd < 0) return false;
-    const bool written = WriteAll(fd, content);
+    std::size_t done = 0;
+    const bool written = WriteAll(fd, content, done);
+    if (!written && done > 0) TakeBackAppend(fd, done);
     return CloseChecked(fd) && written;
 }
 

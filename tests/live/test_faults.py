@@ -88,7 +88,8 @@ def fault(job, response, genres_now=None):
         if not body.endswith(FOOTER_END) or b"<title>Valsetto Playlist Generator</title>" not in body:
             return "genre page cut"
         rows = re.findall(rb'name="([^"]*)" value="AddGenre"', body)
-        allowed = {g.encode() for g in (genres_now or MUSIC)}
+        # The gateway log's folder beside the program is a folder like any other.
+        allowed = {g.encode() for g in (genres_now or MUSIC)} | {b"log"}
         return None if set(rows) <= allowed else f"genre rows {rows}"
     if kind == "playlist":
         if not body.endswith(PAGE_END):
@@ -172,7 +173,9 @@ class FaultCase(unittest.TestCase):
         listed = self.site.program_file("MP3filelist.txt").read_bytes()
         self.assertEqual(listed.count(b"\r\n"), songs)
         self.assertEqual(self.site.program_file("MusicIndex.txt").read_bytes().count(b"\r\n"), songs)
-        self.assertEqual(self.site.program_file("folders.txt").read_bytes().count(b"\r\n"), len(MUSIC))
+        folders = self.site.program_file("folders.txt").read_bytes().count(b"\r\n")
+        present = [p for p in self.site.audiojs.iterdir() if p.is_dir()]  # the log folder may be one
+        self.assertIn(folders, (len(MUSIC), len(present)))
         for genre, titles in MUSIC.items():
             page = (self.site.root / genre / "index.html").read_bytes()
             self.assertTrue(page.endswith(PAGE_END), genre)
@@ -210,6 +213,97 @@ class ReadOnlyProgramFolder(FaultCase):
         self.assertAnswersSound(self.run_jobs(mix))
         self.assertEqual(ask(self.web.port, TOGGLES[0]).body, b"Diagnostics are:\r\nON\r\n")
         self.assertEqual(parse_record(self.options_file().read_bytes())["diagnostics"], 1)
+
+
+class DiskFull(FaultCase):
+    """The program folder is a small tmpfs that fills up: requests that must
+    write answer with the error page, no file is left cut, a hit-log line is
+    written whole or not at all, and all works again once there is room."""
+
+    PAGE = 4096
+
+    def prepare_site(self):
+        if os.geteuid() != 0:
+            self.skipTest("mounting a tmpfs needs root")
+        program = livelib.program_path()
+        size = program.stat().st_size + 1024 * 1024
+        subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size},mode=0755", "tmpfs",
+                        str(self.site.audiojs)], check=True, timeout=20)
+        self.addCleanup(self.unmount)
+        shutil.copy2(program, self.site.cgi)
+        os.chmod(self.site.cgi, 0o755)
+        self.filler = self.site.audiojs / "filler.bin"
+
+    def unmount(self):
+        livelib.wait_for_no_program(self.site.cgi, 30)
+        if subprocess.run(["umount", str(self.site.audiojs)], timeout=20).returncode != 0:
+            subprocess.run(["umount", "-l", str(self.site.audiojs)], timeout=20)
+
+    def fill(self, leave):
+        """Fills the folder until writes fail, then frees leave bytes again."""
+        fd = os.open(self.filler, os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o644)
+        try:
+            for size in (65536, 4096, 1):
+                try:
+                    while os.write(fd, b"\0" * size) > 0:
+                        pass
+                except OSError as e:
+                    self.assertEqual(e.errno, errno.ENOSPC)
+        finally:
+            os.close(fd)
+        if leave:
+            os.truncate(self.filler, max(0, self.filler.stat().st_size - leave))
+
+    def pad_hit_log(self):
+        """Lengthens this month's hit log with whole lines until the next line
+        cannot fit in its last page: that append needs one more page."""
+        log = next(self.site.audiojs.glob("playlist*.log"))
+        lines = [b"1/1/2026\r\n", b"1/1/2026 1:00:00 AM\r\n", b"12/12/2026 12:00:00 AM\r\n"]
+        added = 0
+        with open(log, "ab") as f:
+            for _ in range(1000):
+                room = self.PAGE - f.tell() % self.PAGE
+                if 1 <= room <= 12:
+                    break
+                fitting = [line for line in lines if 1 <= room - len(line) <= 12]
+                f.write(fitting[0] if fitting else lines[-1])
+                added += 1
+        return added
+
+    def log_failures(self, answered):
+        """Playlist posts whose hit-log line could not be written."""
+        return sum(1 for job, r in answered
+                   if job[0] == "playlist" and ERROR_PAGE.match(r.body) and b".log" in r.body)
+
+    def test_requests_on_a_full_disk(self):
+        mix = TOGGLES + MANAGER + GENRE_PAGE + [playlist("Tango"), playlist("Rumba", "Waltz")]
+        self.assertAnswersSound(self.run_jobs(mix))
+        self.assertEqual(ask(self.web.port, TOGGLES[1]).body, b"Diagnostics are:\r\nOFF\r\n")
+        posts = 2
+        self.assertIndexWhole()
+        # A little room, then none; the hit log's next line is made to need
+        # a page of its own just before the disk is full.
+        for leave in (8 * 1024, 0):
+            with self.subTest(free=leave):
+                if leave == 0:
+                    posts += self.pad_hit_log()
+                self.fill(leave)
+                answered = self.run_jobs(mix * 4)
+                posts += 8 - self.log_failures(answered)
+                self.assertAnswersSound(answered)
+                self.assertTrue(record_ok(self.options_file().read_bytes()))
+                self.assertHitLogWhole(posts)
+                self.assertIndexWhole()
+                self.assertNoTemporaryFiles()
+        self.assertGreater(self.log_failures(answered), 0, "the hit log never met the full disk")
+
+        self.filler.unlink()
+        self.assertAnswersSound(self.run_jobs(mix))
+        posts += 2
+        self.assertEqual(ask(self.web.port, TOGGLES[0]).body, b"Diagnostics are:\r\nON\r\n")
+        self.assertEqual(parse_record(self.options_file().read_bytes())["diagnostics"], 1)
+        self.assertHitLogWhole(posts)
+        self.assertIndexWhole()
 
 
 if __name__ == "__main__":
