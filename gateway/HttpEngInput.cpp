@@ -87,6 +87,16 @@ void ArmWatchDog(bool armed) {
 }
 }  // namespace
 
+namespace {
+// A memory or file stream that has reached its end will not grow: its 0 is
+// the end of the body, not "nothing yet". (A Windows CGI content or form
+// body, a resident server's request file shorter than CONTENT_LENGTH.)
+bool AtEndForGood(TStream& stream) {
+    const bool fixed = dynamic_cast<TMemoryStream*>(&stream) != nullptr || dynamic_cast<TFileStream*>(&stream) != nullptr;
+    return fixed && stream.Position() >= stream.Size();
+}
+}  // namespace
+
 int THttpEngine::ReadContent(void* Buffer, int Count) {
     TRequestContext& ctx = RequestContext;
     // 1.
@@ -111,6 +121,7 @@ int THttpEngine::ReadContent(void* Buffer, int Count) {
             lastData = GetTickCount();
             continue;
         }
+        if (last == 0 && AtEndForGood(*ctx.InputStream)) break;
         if (total == 0) {
             Sleep(10);
             total = last;
