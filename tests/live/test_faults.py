@@ -306,5 +306,97 @@ class DiskFull(FaultCase):
         self.assertIndexWhole()
 
 
+class HalfBody(FaultCase):
+    """A client sends half the body it announced and then nothing: the
+    watchdog ends the program 30 s after the last byte, without an answer
+    and without writing anything. Run once, straight on a pipe and through
+    lighttpd (told to pass the body on as it comes) at the same time."""
+
+    server_lines = ("server.stream-request-body = 2",)
+    WATCHDOG = 30
+    BOUND = 45
+    HALF = b"command=playlistgen&Tango=AddGenre&numsongs=15&zz="  # 50 of the 100 bytes announced
+
+    def direct_run(self, result):
+        env = {"PATH": "/usr/bin:/bin", "GATEWAY_INTERFACE": "CGI/1.1", "SERVER_SOFTWARE": "test",
+               "REQUEST_METHOD": "POST", "CONTENT_LENGTH": "100", "QUERY_STRING": "",
+               "CONTENT_TYPE": "application/x-www-form-urlencoded", "SCRIPT_NAME": CGI}
+        kwargs = {}
+        user = livelib.web_user()
+        if user is not None:
+            kwargs = {"user": user.pw_uid, "group": user.pw_gid, "extra_groups": []}
+        process = subprocess.Popen([str(self.site.cgi)], env=env, cwd=self.site.audiojs,
+                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                   **kwargs)
+        result["direct_pid"] = process.pid
+        try:
+            process.stdin.write(self.HALF)
+            process.stdin.flush()
+            sent = time.monotonic()
+            try:
+                result["direct_code"] = process.wait(timeout=self.BOUND)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait(timeout=10)
+                result["direct_code"] = "still running"
+            result["direct_seconds"] = time.monotonic() - sent
+            result["direct_output"] = process.stdout.read()
+        finally:
+            process.stdin.close()
+            process.stdout.close()
+
+    def served_run(self, result):
+        head = (f"POST {CGI} HTTP/1.0\r\nHost: 127.0.0.1:{self.web.port}\r\n"
+                "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 100\r\n\r\n").encode()
+        with socket.create_connection(("127.0.0.1", self.web.port), timeout=self.BOUND + 10) as s:
+            s.sendall(head + self.HALF)
+            sent = time.monotonic()
+            others = lambda: [p for p in livelib.program_processes(self.site.cgi) if p != result.get("direct_pid")]
+            try:
+                livelib.wait_until(lambda: others(), 10, "lighttpd to start the program")
+            except TimeoutError:
+                result["served_seconds"] = "never started"
+                return
+            deadline = sent + self.BOUND
+            while others() and time.monotonic() < deadline:
+                time.sleep(0.1)
+            result["served_seconds"] = time.monotonic() - sent
+            result["served_left"] = others()
+            received = b""
+            s.settimeout(10)
+            try:
+                while chunk := s.recv(65536):
+                    received += chunk
+            except OSError:
+                pass
+            result["served_answer"] = received
+
+    def test_stalled_body_ends_the_program_after_thirty_seconds(self):
+        before = snapshot(self.site.audiojs)
+        result = {}
+        runs = [threading.Thread(target=self.direct_run, args=(result,)),
+                threading.Thread(target=self.served_run, args=(result,))]
+        for run in runs:
+            run.start()
+        for run in runs:
+            run.join(timeout=self.BOUND + 30)
+        print(f"\nwatchdog: direct run ended after {result.get('direct_seconds')} s, "
+              f"under lighttpd after {result.get('served_seconds')} s, which then answered "
+              f"{result.get('served_answer', b'')[:40]!r}")
+        with self.subTest("on a pipe"):
+            self.assertEqual(result["direct_code"], 0)
+            self.assertGreaterEqual(result["direct_seconds"], self.WATCHDOG - 1)
+            self.assertLess(result["direct_seconds"], self.WATCHDOG + 6)
+            self.assertEqual(result["direct_output"], b"", "no answer to a request never received")
+        with self.subTest("under lighttpd"):
+            self.assertIsInstance(result["served_seconds"], float, result["served_seconds"])
+            self.assertGreaterEqual(result["served_seconds"], self.WATCHDOG - 1)
+            self.assertLess(result["served_seconds"], self.WATCHDOG + 6)
+            self.assertEqual(result["served_left"], [])
+            self.assertNotIn(b"<html>", result["served_answer"])
+        self.assertEqual(livelib.program_processes(self.site.cgi), [])
+        self.assertEqual(snapshot(self.site.audiojs), before, "a stalled request wrote nothing")
+
+
 if __name__ == "__main__":
     unittest.main()
