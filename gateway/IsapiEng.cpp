@@ -13,11 +13,11 @@
 std::atomic<TIsapiEngine*> ActiveIsapiEngine{nullptr};
 std::atomic<bool> IsapiUnloadAllowed{false};
 
-thread_local EXTENSION_CONTROL_BLOCK* IsapiThreadEcb = nullptr;
-thread_local TIsapiStream* IsapiThreadStream = nullptr;
-thread_local ISAPI_DWORD IsapiThreadStatus = HSE_STATUS_SUCCESS;
-thread_local THTTP_FILTER_CONTEXT* IsapiThreadFilterContext = nullptr;
-thread_local std::int32_t IsapiThreadNotification = 0;
+constinit thread_local EXTENSION_CONTROL_BLOCK* IsapiThreadEcb = nullptr;
+constinit thread_local TIsapiStream* IsapiThreadStream = nullptr;
+constinit thread_local ISAPI_DWORD IsapiThreadStatus = HSE_STATUS_SUCCESS;
+constinit thread_local THTTP_FILTER_CONTEXT* IsapiThreadFilterContext = nullptr;
+constinit thread_local std::int32_t IsapiThreadNotification = 0;
 
 namespace {
 // Sets a per-thread value for the length of one entry-point call and puts

@@ -36,12 +36,13 @@ extern std::atomic<bool> IsapiUnloadAllowed;
 // the thread serves, and the filter context and notification type of the
 // filter notification it serves. The entry points set them on entry and put
 // back the previous values on return, so no call ever sees a control block
-// or filter context left over from an earlier one.
-extern thread_local EXTENSION_CONTROL_BLOCK* IsapiThreadEcb;
-extern thread_local TIsapiStream* IsapiThreadStream;
-extern thread_local ISAPI_DWORD IsapiThreadStatus;
-extern thread_local THTTP_FILTER_CONTEXT* IsapiThreadFilterContext;
-extern thread_local std::int32_t IsapiThreadNotification;
+// or filter context left over from an earlier one. Declared constinit, so
+// other units reach them directly, without a thread-init wrapper.
+extern constinit thread_local EXTENSION_CONTROL_BLOCK* IsapiThreadEcb;
+extern constinit thread_local TIsapiStream* IsapiThreadStream;
+extern constinit thread_local ISAPI_DWORD IsapiThreadStatus;
+extern constinit thread_local THTTP_FILTER_CONTEXT* IsapiThreadFilterContext;
+extern constinit thread_local std::int32_t IsapiThreadNotification;
 
 // Bounds of FetchIsapiVariable: the first buffer, the step it grows by
 // while the server fills it, and the largest buffer ever offered.

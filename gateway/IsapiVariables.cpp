@@ -40,7 +40,7 @@ bool AskServer(const std::string& name, std::vector<char>& buffer, ISAPI_DWORD& 
 // the value fills it to within 2 bytes, up to 1 MiB; a value still filling
 // the largest buffer is returned as far as it came. A server that refuses a
 // value for want of room and reports the size it needs (the interface's
-// convention) is asked once more with that size, when it is below 1 MiB;
+// convention) is asked once more with room for that size, within 1 MiB;
 // otherwise a refusal yields "". A reported size beyond the buffer offered
 // is not believed: the text ends at the first NUL within the buffer.
 std::string FetchIsapiVariable(const std::string& name) {
@@ -55,8 +55,9 @@ std::string FetchIsapiVariable(const std::string& name) {
         if (answered && size > 0) {
             const std::size_t reported = std::min<std::size_t>(size, offered);
             value = Trim(std::string_view(buffer.data(), strnlen(buffer.data(), reported)));
-        } else if (!answered && size > offered && size < IsapiLimits::VariableBufferMax) {
-            bufferSize = static_cast<std::size_t>(size) + 1;
+        } else if (!answered && size > offered && static_cast<std::size_t>(size) + 2 <= IsapiLimits::VariableBufferMax) {
+            // One byte more than needed, so the value does not count as filling it.
+            bufferSize = static_cast<std::size_t>(size) + 2;
             continue;
         }
         if (value.size() + 2 < bufferSize || bufferSize >= IsapiLimits::VariableBufferMax) return value;

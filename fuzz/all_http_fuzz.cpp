@@ -1,0 +1,72 @@
+// The ALL_HTTP split over arbitrary header blocks, checked against a plain
+// rendering of the rule (cut the text line by line until 2 characters or
+// fewer are left), and the variable list a request with that block gets:
+// sorted, no entry twice, every header entry in it.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gateway/IsapiEng.h"
+#include "platform/StringList.h"
+#include "platform/SysUtils.h"
+
+namespace {
+std::vector<std::string> ReferenceSplit(const std::string& block) {
+    std::vector<std::string> entries;
+    std::string text = block + "\n";
+    while (text.size() > 2) {
+        const std::size_t end = text.find('\n');
+        std::string line = text.substr(0, end);
+        std::size_t separator = line.find(':');
+        if (separator == std::string::npos) separator = line.find('=');
+        if (separator != std::string::npos) {
+            line[separator] = '=';
+            entries.push_back(Trim(line));
+        }
+        text.erase(0, end + 1);
+    }
+    return entries;
+}
+
+std::string allHttp;
+
+ISAPI_BOOL AnswerVariable(HCONN, char* name, void* buffer, ISAPI_DWORD* size) {
+    const std::string value = std::strcmp(name, "ALL_HTTP") == 0 ? allHttp : std::string();
+    if (value.size() + 1 > *size) {
+        *size = static_cast<ISAPI_DWORD>(value.size() + 1);
+        return ISAPI_FALSE;
+    }
+    std::memcpy(buffer, value.c_str(), value.size() + 1);
+    *size = static_cast<ISAPI_DWORD>(value.size() + 1);
+    return ISAPI_TRUE;
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string block(reinterpret_cast<const char*>(data), size);
+    const std::vector<std::string> entries = SplitAllHttp(block);
+    if (entries != ReferenceSplit(block)) __builtin_trap();
+    for (const std::string& entry : entries) {
+        if (entry.find('=') == std::string::npos || entry.find('\n') != std::string::npos) __builtin_trap();
+        if (Trim(entry) != entry) __builtin_trap();
+    }
+
+    // The block as the server's ALL_HTTP (a NUL ends a server's text).
+    allHttp = block.substr(0, block.find('\0'));
+    EXTENSION_CONTROL_BLOCK ecb{};
+    ecb.GetServerVariable = AnswerVariable;
+    IsapiThreadEcb = &ecb;
+    std::unique_ptr<TStringList> list(BuildIsapiVariables());
+    IsapiThreadEcb = nullptr;
+    for (int i = 1; i < list->Count(); ++i) {
+        if (CompareText((*list)[i - 1], (*list)[i]) > 0) __builtin_trap();
+        for (int j = i - 1; j >= 0 && CompareText((*list)[j], (*list)[i]) == 0; --j)
+            if ((*list)[j] == (*list)[i]) __builtin_trap();
+    }
+    for (const std::string& entry : SplitAllHttp(Trim(allHttp)))
+        if (list->IndexOf(entry) < 0) __builtin_trap();
+    return 0;
+}
