@@ -89,6 +89,11 @@ TStringList* BuildIsapiVariables();
 // client; Seek answers 0, so position and size are 0.
 class TIsapiStream : public TStream {
 public:
+    // Clears IsapiThreadStream when it is this stream: the engine frees the
+    // stream when the request finishes (also early, through Shutdown), and
+    // header output after that must find no stream rather than a freed one.
+    ~TIsapiStream() override;
+
     // Preloaded body bytes (lpbData) already handed out.
     std::uint32_t PreloadPos = 0;
 

@@ -5,6 +5,10 @@
 
 #include "gateway/IsapiEng.h"
 
+TIsapiStream::~TIsapiStream() {
+    if (IsapiThreadStream == this) IsapiThreadStream = nullptr;
+}
+
 int TIsapiStream::Read(void* buffer, int count) {
     EXTENSION_CONTROL_BLOCK* ecb = IsapiThreadEcb;
     if (ecb == nullptr) return -1;

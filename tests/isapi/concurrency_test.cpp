@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -83,6 +84,44 @@ TEST(IsapiConcurrency, EveryAnswerIsExactlyItsOwn) {
     const std::string log = GatewayLog();
     for (const char* id : {"0-3", "7-13", "4-143"}) EXPECT_NE(log.find(std::string("failed ") + id), std::string::npos);
     application.FreeForms();
+}
+
+TEST(IsapiConcurrency, ServerModeOneLetsOneHandlerRunAtATime) {
+    constexpr int Threads = 4;
+    constexpr int Requests = 25;
+    UseTestLogFolder();
+    TIsapiEngine engine(nullptr);
+    engine.SetServerMode(1);
+    std::atomic<int> inside{0};
+    std::atomic<int> most{0};
+    engine.SetOnExecRequest([&](TObject*) {
+        const int now = ++inside;
+        int seen = most.load();
+        while (now > seen && !most.compare_exchange_weak(seen, now)) {
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        HttpWrite(HttpServerVariable("QUERY_STRING"));
+        --inside;
+    });
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < Threads; ++t) {
+        workers.emplace_back([&, t] {
+            for (int r = 0; r < Requests; ++r) {
+                TFakeConnection connection;
+                connection.Query = std::to_string(t * 1000 + r);
+                HttpExtensionProc(connection.Prepare());
+                const std::string& output = connection.Output();
+                if (output.size() < connection.Query.size() + 2 ||
+                    output.compare(output.size() - connection.Query.size() - 2, std::string::npos,
+                                   connection.Query + "\r\n") != 0)
+                    ++wrong;
+            }
+        });
+    }
+    for (std::thread& worker : workers) worker.join();
+    EXPECT_EQ(most.load(), 1);
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 }  // namespace

@@ -177,6 +177,23 @@ TEST_F(IsapiRequest, ShutdownDuringARequestSendsItAndAllowsTheUnload) {
     EXPECT_EQ(TerminateExtension(HSE_TERM_ADVISORY_UNLOAD), ISAPI_TRUE);
 }
 
+TEST_F(IsapiRequest, FailureAfterShutdownWritesNothingMore) {
+    // In a debug mode a failure starts the plain-text dump, which sends
+    // header lines; after Shutdown has finished the request there is no
+    // stream left to send them to.
+    engine->SetDebugMode(DebugException);
+    engine->SetOnExecRequest([](TObject*) {
+        HttpWrite("sent");
+        CurrentHttpEngine()->Shutdown();
+        throw Exception("after the end");
+    });
+    EXPECT_EQ(Serve(), HSE_STATUS_SUCCESS);
+    const std::string output = connection.Output();
+    EXPECT_NE(output.find("\r\n\r\nsent\r\n"), std::string::npos) << output;
+    EXPECT_EQ(output.find("text/plain"), std::string::npos) << output;
+    EXPECT_NE(GatewayLog().find("Unhandled Exception: after the end"), std::string::npos);
+}
+
 // The main form of a program loaded into a host: a general component whose
 // constructor makes the in-process engine through the registered hook.
 class THostForm : public TForm {
