@@ -39,7 +39,7 @@ TEMPLATE = "\r\n".join([
 ]) + "\r\n"
 FOOTER_END = b"</font></center></body></html>\r\n"
 ERROR_PAGE = re.compile(rb"^<html><body>Unhandled Exception: [^\r\n]+</body></html>\r\n$")
-ITEM = re.compile(rb'^<li><a href="#" data-src="[^"]*">\(([^)]*)\) ([^<]*)</a></li>$', re.M)
+ITEM = re.compile(rb'^<li><a href="#" data-src="[^"]*">\(([^)]*)\) ([^<]*)</a></li>\r$', re.M)
 HIT_LINE = re.compile(rb"^\d{1,2}/\d{1,2}/\d{4}( \d{1,2}:\d{2}:\d{2} (AM|PM))?$")
 
 # What each request of the mixes below sends: (kind, query or form fields).
@@ -518,6 +518,60 @@ class ResidentServerKilled(FaultCase):
               f"the clients ended after at most {max(t for t, _ in outcomes):.2f} s with "
               f"{sorted(set(str(a) for _, a in outcomes))}")
         self.assertGreaterEqual(killed_mid_request, self.ROUNDS, "the kills came too late to test anything")
+
+
+class GenreFoldersVanish(FaultCase):
+    """Genre folders are renamed away and back, or removed and made anew,
+    while playlists are drawn and the index is rebuilt: every answer is a
+    whole page (never the error page, never a crash), holding only songs of
+    the genres asked for, each once."""
+
+    MUTATIONS = 3000  # bound on folder changes; the requests usually end first
+
+    def mutate(self, stop, counts):
+        away = self.site.work / "away"
+        away.mkdir()
+        pristine = self.site.work / "pristine-Rumba"
+        shutil.copytree(self.site.audiojs / "Rumba", pristine)
+        waltz, rumba = self.site.audiojs / "Waltz", self.site.audiojs / "Rumba"
+        for n in range(self.MUTATIONS):
+            if stop.is_set():
+                break
+            if n % 2 == 0:
+                waltz.rename(away / "Waltz")
+                time.sleep(0.002)
+                (away / "Waltz").rename(waltz)
+            else:
+                shutil.rmtree(rumba)
+                time.sleep(0.002)
+                shutil.copytree(pristine, rumba)
+            counts["changes"] = n + 1
+
+    def test_playlists_while_genre_folders_come_and_go(self):
+        jobs = [playlist("Tango", "Waltz"), playlist("Rumba"), playlist("Waltz"),
+                playlist("Rumba", "Tango", "Waltz"), GENRE_PAGE[0]] * 60
+        stop, counts = threading.Event(), {"changes": 0}
+        mutator = threading.Thread(target=self.mutate, args=(stop, counts))
+        mutator.start()
+        try:
+            answered = self.run_jobs(jobs)
+        finally:
+            stop.set()
+            mutator.join(timeout=30)
+        self.assertFalse(mutator.is_alive())
+        self.assertGreater(counts["changes"], 10, "the folders hardly changed")
+        self.assertAnswersSound(answered)
+        errors = [job[0] for job, r in answered if ERROR_PAGE.match(r.body)]
+        self.assertEqual(errors, [], "a vanished folder is no error")
+        for job, r in answered:
+            if job[0] == "playlist" and "Tango" in job[1]:  # Tango stays: always a full list
+                self.assertEqual(len(ITEM.findall(r.body)), NUMSONGS, (job, r.body[:700]))
+        short = sum(1 for job, r in answered if job[0] == "playlist" and len(ITEM.findall(r.body)) < NUMSONGS)
+        print(f"\ngenre folders changed {counts['changes']} times during {len(answered)} requests; "
+              f"{short} playlists came out short")
+        self.assertEqual(livelib.wait_for_no_program(self.site.cgi, 10), [])
+        self.assertAnswersSound(self.run_jobs(GENRE_PAGE))
+        self.assertIndexWhole()
 
 
 if __name__ == "__main__":
