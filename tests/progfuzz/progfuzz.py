@@ -457,7 +457,7 @@ class Harness:
             reason = header_problem(answer)
             if reason:
                 problems.append(f"answer: {reason}: {answer[:200]!r}")
-        if not hung and not expect_answer and kind == "cgi" and out:
+        if not hung and not expect_answer and kind in ("cgi", "burst") and out:
             problems.append(f"answered {out[:120]!r} where no front end serves")
         problems += self.common_checks()
         if problems:
@@ -496,10 +496,19 @@ class Harness:
         server = self.launch(["$$START_SERVER", rng.choice(["x", "start", "$$START_SERVER"])], env, b"")
         server.stdin.close()
         problems = []
+        # Ready once it has published its window under its own pid (files
+        # of an earlier, killed server may still lie there).
+        window = self.site.folder / "temp" / f"window-{self.site.cgi.name}_S"
         deadline = time.monotonic() + 5
-        alive = self.site.folder / "temp"
-        while time.monotonic() < deadline and not (alive.is_dir() and any(alive.iterdir())):
-            time.sleep(0.05)
+        while time.monotonic() < deadline:
+            try:
+                if window.read_text().strip() == str(server.pid):
+                    break
+            except OSError:
+                pass
+            time.sleep(0.02)
+        else:
+            problems.append("the server published no window within 5 s")
         for i in range(rng.randrange(1, 4)):
             kind, args, cenv, body, expect = gen.cgi_request()
             if args or "WIN" in cenv.get("CGI_VERSION", "").upper() or "SERVER_SOFTWARE" not in cenv:
@@ -512,6 +521,16 @@ class Harness:
                 problems = []
         if server.poll() is not None:
             problems.append(f"server ended by itself with code {server.returncode}")
+        elif rng.random() < 0.3:
+            # Killed: its alive file stays fresh, yet the next request must
+            # be answered (served directly, not handed to the dead server).
+            end_group(server)
+            env_after = dict(gen.environment(), REQUEST_METHOD="GET", QUERY_STRING=rng.choice("PXSI"),
+                             CGI_VERSION="CGI/1.1", SERVER_SOFTWARE=rng.choice(SOFTWARE))
+            code, out, err, hung = self.run_program([], env_after, b"")
+            self.count("after a killed server", out)
+            if hung or code != 0 or header_problem(out):
+                problems.append(f"request after the server was killed: code {code}, hung {hung}, answer {out[:160]!r}")
         else:
             os.kill(server.pid, signal.SIGTERM)
             try:
@@ -529,6 +548,38 @@ class Harness:
         if problems:
             self.report(number, problems, "server", ["$$START_SERVER"], env, b"", err)
 
+    def burst(self, number, rng, gen):
+        """Several standard CGI requests at once, toggles and the manager
+        page among them: no answer, options file or outside file may suffer
+        from the others."""
+        requests = []
+        for _ in range(rng.randrange(2, 7)):
+            kind, args, env, body, expect = gen.cgi_request()
+            if rng.random() < 0.6:
+                env["REQUEST_METHOD"] = "GET"
+                env["QUERY_STRING"] = rng.choice("DdFfXPI") + rng.choice(["", PASSWORD])
+                env["CGI_VERSION"] = "CGI/1.1"
+                env["SERVER_SOFTWARE"] = rng.choice(SOFTWARE)
+                args, expect = [], True
+            elif not env.get("SERVER_SOFTWARE") or "ZB" in env["SERVER_SOFTWARE"]:
+                continue  # a resident server launch: server sessions only
+            requests.append((args, env, body, expect))
+        started = [(self.launch(args, env, body), args, env, body, expect) for args, env, body, expect in requests]
+        finished = []
+        deadline = time.monotonic() + RUN_SECONDS
+        for process, args, env, body, expect in started:
+            try:
+                out, err = process.communicate(body, timeout=max(0.1, deadline - time.monotonic()))
+                hung = False
+            except subprocess.TimeoutExpired:
+                end_group(process)
+                out, err = process.communicate()
+                hung = True
+            finished.append((args, env, body, expect, process.returncode, out, err, hung))
+        # Checked only when all have ended: a sibling still running is no stray.
+        for args, env, body, expect, code, out, err, hung in finished:
+            self.check(number, "burst", args, env, body, expect, code, out, err, hung)
+
     def run(self, runs, seconds):
         started = time.monotonic()
         done = 0
@@ -540,8 +591,11 @@ class Harness:
             if number % 100 == 99:
                 self.site.reset()
             self.prepare_options(rng)
-            if rng.random() < 0.02:
+            pick = rng.random()
+            if pick < 0.02:
                 self.server_session(number, rng, gen)
+            elif pick < 0.06:
+                self.burst(number, rng, gen)
             else:
                 kind, args, env, body, expect = gen.draw()
                 code, out, err, hung = self.run_program(args, env, body)
