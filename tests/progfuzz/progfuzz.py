@@ -359,6 +359,10 @@ def header_problem(raw):
     names = [line.partition(b":")[0].lower() for line in lines]
     if b"content-type" not in names:
         return "no Content-Type line"
+    for line in lines:
+        name, _, value = line.partition(b":")
+        if name.lower() == b"content-length" and value.strip() != str(len(raw) - end - 4).encode():
+            return f"content-length {value.strip()!r} for a body of {len(raw) - end - 4} bytes"
     return None
 
 
@@ -420,7 +424,7 @@ class Harness:
         k = rng.random()
         path = self.site.options_file()
         if k < 0.25:
-            if path.exists():
+            if path.is_file():
                 path.unlink()
         elif k < 0.45:
             path.write_bytes(options_record(diagnostics=rng.choice([0, 1])))
@@ -434,6 +438,41 @@ class Harness:
         entry[0] += 1
         end = answer.find(b"\r\n\r\n")
         entry[1] += end >= 0 and len(answer) > end + 4
+
+    def mutate_site(self, rng):
+        """Now and then the site owner's files take an odd shape: the pages
+        must still answer, with an error page at worst."""
+        folder = self.site.folder
+        def as_folder(name):
+            path = folder / name
+            if path.is_dir():
+                return
+            if path.exists():
+                path.unlink()
+            path.mkdir()
+        def as_file(name):
+            path = folder / name
+            if path.is_dir():
+                shutil.rmtree(path)
+            return path
+        k = rng.randrange(9)
+        if k == 0:
+            as_file("index.txt").write_bytes(bytes(rng.randrange(256) for _ in range(rng.randrange(0, 4000))))
+        elif k == 1:
+            marker = rng.choice([b"BREAKGENRE", b"BREAKMUSIC", b"<insert songlist>", b"x"])
+            as_file("index.txt").write_bytes((marker + b"\r") * rng.randrange(1, 3000) + b"y" * 100000)
+        elif k == 2:
+            as_folder("index.txt")
+        elif k == 3:
+            as_file("index.txt").unlink(missing_ok=True)
+        elif k == 4:
+            (folder / "Rumba" / "folder.mp3").mkdir(exist_ok=True)
+        elif k == 5:
+            odd = rng.choice(["a&b", "<b>x&amp;", "x y", "%41", "n" * 200, "\u00e9t\u00e9", "-", "#"])
+            (folder / odd).mkdir(exist_ok=True)
+            (folder / odd / f"{rng.choice(['..', '%', '<b>', 'song'])}.mp3").write_bytes(b"ID3")
+        else:
+            as_folder(rng.choice(["Songlist.txt", "RandomPlaylist.txt", "folders.txt", "MusicIndex.txt"]))
 
     def check(self, number, kind, args, env, body, expect_answer, code, out, err, hung):
         problems = []
@@ -468,7 +507,7 @@ class Harness:
         if problems:
             self.site.baseline = self.site.state()
         options = self.site.options_file()
-        if options.exists() and options.stat().st_size != OPTIONS_SIZE:
+        if options.is_file() and options.stat().st_size != OPTIONS_SIZE:
             problems.append(f"options file holds {options.stat().st_size} bytes")
         stray = running_copies(self.site.cgi)
         if stray:
@@ -591,6 +630,8 @@ class Harness:
             if number % 100 == 99:
                 self.site.reset()
             self.prepare_options(rng)
+            if rng.random() < 0.08:
+                self.mutate_site(rng)
             pick = rng.random()
             if pick < 0.02:
                 self.server_session(number, rng, gen)
