@@ -42,6 +42,15 @@ TEMPLATE = "\r\n".join([
     "<!-- end of playlist page -->",
 ]) + "\r\n"
 
+# Every line the trace can get from this mix: the queries, the playlist
+# fields and summary, the index build's folder, path, song and page lines.
+GENRES = "|".join(MUSIC)
+TRACE_LINE = re.compile(
+    rf"^(P|D|d|X|X{PASSWORD}|command=playlistgen|numsongs={NUMSONGS}|({GENRES})=AddGenre"
+    rf"|Playlistcount \d+  songlistcount \d+ ii \d+|({GENRES})|New Genre ({GENRES})"
+    rf"|\\.*\\audiojs\\({GENRES})|\\audiojs\\({GENRES})\\({GENRES}) \d\d\.mp3"
+    rf"|Build page \\.*\\({GENRES})\\index\.html)$".encode())
+
 # lighttpd passes no REMOTE_HOST, so a hit line is the date and time alone.
 HIT_LINE = re.compile(rb"^\d{1,2}/\d{1,2}/\d{4}( \d{1,2}:\d{2}:\d{2} (AM|PM))?$")
 
@@ -168,6 +177,14 @@ class LoadUnderLighttpd(unittest.TestCase):
             posts = kinds["playlist"]
             self.assertGreaterEqual(len(lines), posts_before + posts["answered"])
             self.assertLessEqual(len(lines), posts_before + posts["sent"])
+        with self.subTest("the trace holds whole lines only"):
+            trace = self.site.program_file("Tunewright.tst").read_bytes()
+            self.assertTrue(trace.endswith(b"\r\n"))
+            torn = [line for line in trace[:-2].split(b"\r\n") if not TRACE_LINE.match(line)]
+            self.assertEqual(torn[:5], [])
+        with self.subTest("the server saw nothing wrong"):
+            log = (self.site.run / "lighttpd-error.log").read_text(errors="replace")
+            self.assertEqual([line for line in log.splitlines() if "server started" not in line], [])
         with self.subTest("the files the requests replaced are whole"):
             for genre, titles in MUSIC.items():
                 page = (self.site.root / genre / "index.html").read_bytes()
