@@ -14,9 +14,9 @@ namespace {
 // Asked of the server for every request, in this order; an empty answer is
 // listed too.
 constexpr std::array<const char*, 14> FetchedNames = {
-    "CONTENT_TYPE", "REMOTE_ADDR", "REMOTE_HOST",        "REMOTE_USER",     "UNMAPPED_REMOTE_USER",
-    "SCRIPT_NAME",  "SERVER_NAME", "SERVER_PORT",        "SERVER_PORT_SECURE", "SERVER_PROTOCOL",
-    "SERVER_SOFTWARE", "HTTP_ACCEPT", "URL",             "ALL_HTTP",
+    "CONTENT_TYPE",    "REMOTE_ADDR", "REMOTE_HOST", "REMOTE_USER",        "UNMAPPED_REMOTE_USER",
+    "SCRIPT_NAME",     "SERVER_NAME", "SERVER_PORT", "SERVER_PORT_SECURE", "SERVER_PROTOCOL",
+    "SERVER_SOFTWARE", "HTTP_ACCEPT", "URL",         "ALL_HTTP",
 };
 
 // One GetServerVariable call offering buffer.size() - 1 bytes; size is what
@@ -55,7 +55,8 @@ std::string FetchIsapiVariable(const std::string& name) {
         if (answered && size > 0) {
             const std::size_t reported = std::min<std::size_t>(size, offered);
             value = Trim(std::string_view(buffer.data(), strnlen(buffer.data(), reported)));
-        } else if (!answered && size > offered && static_cast<std::size_t>(size) + 2 <= IsapiLimits::VariableBufferMax) {
+        } else if (!answered && size > offered &&
+                   static_cast<std::size_t>(size) + 2 <= IsapiLimits::VariableBufferMax) {
             // One byte more than needed, so the value does not count as filling it.
             bufferSize = static_cast<std::size_t>(size) + 2;
             continue;

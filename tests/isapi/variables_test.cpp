@@ -31,7 +31,8 @@ TEST(SplitAllHttp, EachHeaderLineBecomesAnEntry) {
     const Case cases[] = {
         {"two lines each ended by a line feed", "HTTP_HOST:example\nHTTP_USER_AGENT:abc\n",
          {"HTTP_HOST=example", "HTTP_USER_AGENT=abc"}},
-        {"the last line without its line feed", "HTTP_HOST:example\nHTTP_ACCEPT:*/*", {"HTTP_HOST=example", "HTTP_ACCEPT=*/*"}},
+        {"the last line without its line feed", "HTTP_HOST:example\nHTTP_ACCEPT:*/*",
+         {"HTTP_HOST=example", "HTTP_ACCEPT=*/*"}},
         {"only the first colon is the separator", "HTTP_REFERER:http://a:8080/x\n", {"HTTP_REFERER=http://a:8080/x"}},
         {"an equals sign serves when there is no colon", "HTTP_X=1\n", {"HTTP_X=1"}},
         {"a colon wins over an earlier equals sign", "HTTP_COOKIE=a:b\n", {"HTTP_COOKIE=a=b"}},
@@ -90,9 +91,9 @@ TEST(IsapiVariableList, HoldsTheFieldsTheFixedNamesAndTheHeaderLines) {
     std::vector<std::string> asked;
     for (const auto& ask : connection.VariableAsks) asked.push_back(ask.first);
     const std::vector<std::string> wantAsked = {
-        "CONTENT_TYPE", "REMOTE_ADDR",     "REMOTE_HOST",     "REMOTE_USER", "UNMAPPED_REMOTE_USER",
-        "SCRIPT_NAME",  "SERVER_NAME",     "SERVER_PORT",     "SERVER_PORT_SECURE", "SERVER_PROTOCOL",
-        "SERVER_SOFTWARE", "HTTP_ACCEPT",  "URL",             "ALL_HTTP",    "ALL_HTTP"};
+        "CONTENT_TYPE",    "REMOTE_ADDR", "REMOTE_HOST", "REMOTE_USER",        "UNMAPPED_REMOTE_USER",
+        "SCRIPT_NAME",     "SERVER_NAME", "SERVER_PORT", "SERVER_PORT_SECURE", "SERVER_PROTOCOL",
+        "SERVER_SOFTWARE", "HTTP_ACCEPT", "URL",         "ALL_HTTP",           "ALL_HTTP"};
     EXPECT_EQ(asked, wantAsked);
 }
 
