@@ -12,6 +12,18 @@ constexpr std::size_t FlushSize = 64 * 1024;
 
 bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
 
+// An existing file without write permission cannot be created over on the
+// host; a rename must not replace it either. The listing matches names
+// ignoring case, so the name found must be the target's own.
+bool IsReadOnlyFile(const std::string& path) {
+    TSearchRec rec;
+    bool readOnly = false;
+    for (int found = FindFirst(path, faAnyFile, rec); found == 0 && !readOnly; found = FindNext(rec))
+        readOnly = rec.Name == FileNameOfPath(path) && (rec.Attr & faReadOnly) != 0;
+    FindClose(rec);
+    return readOnly;
+}
+
 // Hidden, in the target's folder, unique for this process (pid) and within
 // it (counter), so concurrent writers never share one.
 std::string TemporaryNameFor(const std::string& target) {
@@ -48,7 +60,7 @@ TReplacementFile::TReplacementFile(std::string target)
 TReplacementFile::~TReplacementFile() { Discard(); }
 
 bool TReplacementFile::Create() {
-    if (DirectoryExists(target_)) return false;
+    if (DirectoryExists(target_) || IsReadOnlyFile(target_)) return false;
     handle_ = FileCreate(temporary_);
     return handle_ != INVALID_HANDLE_VALUE;
 }

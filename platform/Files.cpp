@@ -162,15 +162,19 @@ bool WriteWholeFile(const std::string& path, std::string_view content) {
 }
 
 // The temporary file takes the target's permissions when the target exists,
-// reaches the disk before the rename, and is removed on every failure.
+// reaches the disk before the rename, and is removed on every failure. A
+// target that may not be written (read-only, or not ours to write) is
+// refused as an in-place write would be: the rename must not get around it.
 bool WriteFileAtomic(const std::string& path, std::string_view content) {
     const std::string target = ToOsPath(path);
+    struct stat st {};
+    const bool exists = stat(target.c_str(), &st) == 0;
+    if (exists && ((st.st_mode & S_IWUSR) == 0 || access(target.c_str(), W_OK) != 0)) return false;
     const std::string temporary = TemporaryNameFor(target);
     const int fd = OpenOs(temporary, O_WRONLY | O_CREAT | O_EXCL);
     if (fd < 0) return false;
-    struct stat st {};
     bool ok = true;
-    if (stat(target.c_str(), &st) == 0) ok = fchmod(fd, st.st_mode & 07777) == 0;
+    if (exists) ok = fchmod(fd, st.st_mode & 07777) == 0;
     ok = ok && WriteAll(fd, content) && fsync(fd) == 0;
     ok = CloseChecked(fd) && ok;
     ok = ok && rename(temporary.c_str(), target.c_str()) == 0;

@@ -223,6 +223,21 @@ class ReadOnlyProgramFolder(FaultCase):
         self.assertEqual(parse_record(self.options_file().read_bytes())["diagnostics"], 1)
 
 
+    def test_read_only_options_file_keeps_its_content(self):
+        """An operator who takes the write permission from the options file
+        freezes it: the toggles fail with the error page and change nothing."""
+        self.assertEqual(ask(self.web.port, TOGGLES[1]).body, b"Diagnostics are:\r\nOFF\r\n")
+        frozen = self.options_file().read_bytes()
+        os.chmod(self.options_file(), 0o444)
+        for job in TOGGLES + [("toggle_log", "F")]:
+            with self.subTest(query=job[1]):
+                self.assertRegex(ask(self.web.port, job).body, ERROR_PAGE)
+                self.assertEqual(self.options_file().read_bytes(), frozen)
+        self.assertEqual(os.stat(self.options_file()).st_mode & 0o777, 0o444)
+        self.assertNoTemporaryFiles()
+        self.assertIn(b"Kestrine2", ask(self.web.port, MANAGER[1]).body, "reading it still works")
+
+
 class DiskFull(FaultCase):
     """The program folder is a small tmpfs that fills up: requests that must
     write answer with the error page, no file is left cut, a hit-log line is
