@@ -17,7 +17,6 @@ import subprocess
 import threading
 import time
 import unittest
-from pathlib import Path
 
 import livelib
 from test_servers import RECORD_SIZE, options_record, parse_record
@@ -200,6 +199,7 @@ class ReadOnlyProgramFolder(FaultCase):
         self.assertAnswersSound(self.run_jobs(mix))
         posts = 2
         self.assertIndexWhole()
+        self.addCleanup(os.chmod, self.site.audiojs, 0o755)
         turn = ("action", lambda: os.chmod(self.site.audiojs, 0o555))
         answered = self.run_jobs(mix * 5 + [turn] + mix * 10)
         posts += 30

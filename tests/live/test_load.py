@@ -11,7 +11,6 @@ import re
 import shutil
 import subprocess
 import threading
-import time
 import unittest
 from pathlib import Path
 
