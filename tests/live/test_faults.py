@@ -250,8 +250,10 @@ class DiskFull(FaultCase):
             self.skipTest("mounting a tmpfs needs root")
         program = livelib.program_path()
         size = program.stat().st_size + 1024 * 1024
-        subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size},mode=0755", "tmpfs",
-                        str(self.site.audiojs)], check=True, timeout=20)
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size},mode=0755", "tmpfs",
+                                  str(self.site.audiojs)], capture_output=True, text=True, timeout=20)
+        if mounted.returncode != 0:  # a container without the right to mount
+            self.skipTest(f"cannot mount a tmpfs: {mounted.stderr.strip()}")
         self.addCleanup(self.unmount)
         shutil.copy2(program, self.site.cgi)
         os.chmod(self.site.cgi, 0o755)
