@@ -5,6 +5,7 @@ and the stop on SIGTERM. Needs ISAPI_FCGI, ECHO_EXTENSION and
 ECHO_WITHOUT_FILTER_PROC (CTest sets them)."""
 
 import os
+import shutil
 import signal
 import socket
 import subprocess
@@ -21,6 +22,9 @@ import fcgi_client  # noqa: E402
 HOST = os.environ.get("ISAPI_FCGI", "")
 ECHO = os.environ.get("ECHO_EXTENSION", "")
 NO_FILTER_PROC = os.environ.get("ECHO_WITHOUT_FILTER_PROC", "")
+PROGRAM_EXTENSION = os.environ.get("VALSETTO_SO", "")
+ENTRY_POINTS = {"GetExtensionVersion", "HttpExtensionProc", "TerminateExtension", "GetFilterVersion",
+                "HttpFilterProc"}
 START_SECONDS = 10
 
 BASE = {"REQUEST_METHOD": "GET", "QUERY_STRING": "", "SCRIPT_NAME": "/echo", "SERVER_PROTOCOL": "HTTP/1.1",
@@ -66,10 +70,12 @@ class Host:
         return self.process.returncode, err.decode(errors="replace")
 
     def close(self):
-        self.stop()
+        """Stops the host; its exit code and what it wrote to stderr."""
+        result = self.stop()
         for entry in self.work.iterdir():
             entry.unlink()
         self.work.rmdir()
+        return result
 
 
 def fields(answer):
@@ -160,7 +166,11 @@ class RequestTests(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        cls.host.close()
+        # A fault the host survived no request saw (a sanitizer's report
+        # ends it with another code).
+        code, err = cls.host.close()
+        if code != 0:
+            raise AssertionError(f"the host ended with {code}: {err}")
 
     def test_control_block_fields_come_from_the_parameters(self):
         cases = [
@@ -324,6 +334,53 @@ class WorkerTests(unittest.TestCase):
                 marker.unlink()
                 marker.parent.rmdir()
                 host.work.rmdir()
+
+
+@unittest.skipUnless(HOST and PROGRAM_EXTENSION, "ISAPI_FCGI and VALSETTO_SO name the programs")
+class ProgramExtensionTests(unittest.TestCase):
+    """The program's own extension in the host: what it exports, and
+    concurrent requests on four workers answered each as its own."""
+
+    def test_exports_the_entry_points_only(self):
+        listing = subprocess.run(["nm", "-D", "--defined-only", PROGRAM_EXTENSION], capture_output=True,
+                                 text=True, check=True).stdout
+        exported = {line.split()[-1] for line in listing.splitlines() if line.strip()}
+        self.assertEqual(exported, ENTRY_POINTS)
+
+    def test_concurrent_requests_get_their_own_answers(self):
+        folder = Path(tempfile.mkdtemp(prefix="valsetto-so-"))
+        extension = folder / "playlist.so"
+        shutil.copy2(PROGRAM_EXTENSION, extension)
+        host = Host(extension=str(extension), threads=4)
+        try:
+            self.assertIn(b"OFF", host.ask("d").body)
+            results = {}
+
+            def one(n):
+                query = f"S{n}" if n % 2 else f"Q{n}"
+                results[n] = (query, host.ask(query, {"HTTP_X_TOKEN": str(n)}))
+
+            threads = [threading.Thread(target=one, args=(n,)) for n in range(40)]
+            for t in threads:
+                t.start()
+            for t in threads:
+                t.join(timeout=60)
+            self.assertEqual(len(results), 40)
+            for n, (query, answer) in sorted(results.items()):
+                with self.subTest(query=query):
+                    self.assertEqual(answer.head_lines[0], "Status: 200 OK")
+                    body = answer.body.decode("latin-1")
+                    if query.startswith("S"):
+                        self.assertIn(f"\r\nQUERY_STRING={query}<br>\r\n", body)
+                        self.assertIn(f"\r\nHTTP_X_TOKEN={n}<br>\r\n", body)
+                    else:
+                        self.assertEqual(body, "")
+            # Files beside the extension, none left under a temporary name.
+            self.assertEqual(sorted(p.name for p in folder.iterdir()), ["Tunewright.tst", "playlist.opt", "playlist.so"])
+        finally:
+            code, err = host.close()
+            shutil.rmtree(folder, ignore_errors=True)
+        self.assertEqual(code, 0, err)
 
 
 if __name__ == "__main__":
