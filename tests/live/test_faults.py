@@ -224,8 +224,8 @@ class ReadOnlyProgramFolder(FaultCase):
 
 
     def test_read_only_options_file_keeps_its_content(self):
-        """An operator who takes the write permission from the options file
-        freezes it: the toggles fail with the error page and change nothing."""
+        # An operator who takes the write permission from the options file
+        # freezes it: the toggles fail with the error page and change nothing.
         self.assertEqual(ask(self.web.port, TOGGLES[1]).body, b"Diagnostics are:\r\nOFF\r\n")
         frozen = self.options_file().read_bytes()
         os.chmod(self.options_file(), 0o444)

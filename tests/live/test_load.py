@@ -73,27 +73,44 @@ def parse_load_lines(output):
     return kinds, summary, first_failure
 
 
-class OptionsWatcher(threading.Thread):
-    """Reads the options file over and over while the load runs: every read
-    must see the whole record with the stored password."""
+class FileWatcher(threading.Thread):
+    """Reads files the requests keep replacing, over and over while the load
+    runs, as the web server and other processes read them: every read must
+    find a whole version (check gives what is wrong with one, or None)."""
 
-    def __init__(self, path):
+    def __init__(self, checks):
         super().__init__(daemon=True)
-        self.path = path
+        self.checks = checks  # (path, check)
         self.stop = threading.Event()
         self.reads = 0
         self.bad = []
 
     def run(self):
         while not self.stop.wait(0.005):
-            try:
-                data = self.path.read_bytes()
-            except FileNotFoundError:
-                self.bad.append("missing")
-                continue
-            self.reads += 1
-            if len(data) != RECORD_SIZE or parse_record(data)["password"] != PASSWORD:
-                self.bad.append(f"{len(data)} bytes")
+            for path, check in self.checks:
+                try:
+                    data = path.read_bytes()
+                except FileNotFoundError:
+                    self.bad.append(f"{path.name} missing")
+                    continue
+                self.reads += 1
+                why = check(data)
+                if why:
+                    self.bad.append(f"{path.name}: {why}")
+
+
+def options_fault(data):
+    if len(data) != RECORD_SIZE or parse_record(data)["password"] != PASSWORD:
+        return f"{len(data)} bytes"
+    return None
+
+
+def genre_page_fault(data):
+    if not data.endswith(b"<!-- end of playlist page -->\r\n"):
+        return "cut"
+    if data.count(b'<li><a href="#" data-src="') != SONGS_PER_GENRE:
+        return "songs missing"
+    return None
 
 
 @unittest.skipUnless(shutil.which("wrk"), "wrk is not installed")
@@ -136,7 +153,8 @@ class LoadUnderLighttpd(unittest.TestCase):
 
     def test_mixed_load_answers_every_request_whole(self):
         posts_before = self.check_one_of_each()
-        watcher = OptionsWatcher(self.site.program_file("playlist.opt"))
+        watcher = FileWatcher([(self.site.program_file("playlist.opt"), options_fault),
+                               (self.site.root / "Tango" / "index.html", genre_page_fault)])
         watcher.start()
         try:
             output = self.run_wrk()
@@ -163,12 +181,13 @@ class LoadUnderLighttpd(unittest.TestCase):
             self.assertIsNone(first_failure)
         with self.subTest("the manager page stays shut without the password"):
             self.assertEqual(summary["passed_gate"], 0)
-            self.assertEqual(watcher.bad, [])
-            self.assertGreater(watcher.reads, 100)
             data = self.site.program_file("playlist.opt").read_bytes()
             self.assertEqual(len(data), RECORD_SIZE)
             self.assertEqual(parse_record(data)["password"], PASSWORD)
             self.assertEqual(parse_record(data)["host"], "smtp.example.org")
+        with self.subTest("the options file and a genre page, read from outside, always whole"):
+            self.assertEqual(watcher.bad[:5], [])
+            self.assertGreater(watcher.reads, 200)
         with self.subTest("one whole hit line per playlist post"):
             lines = self.hit_log_lines()
             malformed = [line for line in lines if not HIT_LINE.match(line)]
@@ -195,7 +214,7 @@ class LoadUnderLighttpd(unittest.TestCase):
               f"{summary['rps']:.1f}/s, p50 {summary['p50_us'] / 1000:.1f} ms, "
               f"p99 {summary['p99_us'] / 1000:.1f} ms, max {summary['max_us'] / 1000:.1f} ms; "
               f"{kinds['playlist']['sent']} playlist posts, {len(self.hit_log_lines())} hit lines; "
-              f"options file read {watcher.reads} times from outside")
+              f"options file and a genre page read {watcher.reads} times from outside")
 
 
 if __name__ == "__main__":
