@@ -29,9 +29,11 @@ bool FileSetDateTime(const std::string& path, TDateTime modified);
 // Whole-file helpers. WriteWholeFile creates or truncates; WriteFileAtomic
 // writes a temporary file in the same folder (a hidden name, removed on
 // failure; the target's permissions kept) and renames it over the target,
-// so no reader ever sees it half-written. AppendToFile creates the file when
-// missing and adds data in one write on an O_APPEND descriptor, so concurrent
-// writers interleave whole lines.
+// so no reader ever sees it half-written; a target without write permission
+// is refused, as writing it in place would be. AppendToFile creates the file
+// when missing and adds data in one write on an O_APPEND descriptor, so
+// concurrent writers interleave whole lines; data that does not fit whole (a
+// full disk) is cut off again, unless another writer has appended behind it.
 [[nodiscard]] bool ReadWholeFile(const std::string& path, std::string& content);
 [[nodiscard]] bool WriteWholeFile(const std::string& path, std::string_view content);
 [[nodiscard]] bool WriteFileAtomic(const std::string& path, std::string_view content);
