@@ -118,7 +118,10 @@ class InProcessCases:
                     self.assertIn(title, test_servers.MUSIC[genre])
 
     def test_report_equals_the_cgi_program_run_with_the_same_variables(self):
-        ours = self.ask(self.server, "GET", "S")
+        # A header longer than the first buffer the extension offers.
+        long_value = "v" * 3000
+        ours = livelib.request(self.server.port, f"{PROGRAM}?S", headers={"X-Long": long_value})
+        self.assertEqual(ours.status, 200)
         lines = ours.lines()
         self.assertEqual(lines[:2], [test_servers.REPORT_OPEN, test_servers.REPORT_HEAD])
         entries = [line[:-len("<br>")] for line in lines[2:-1]]
@@ -127,6 +130,7 @@ class InProcessCases:
         for name, value in [("REQUEST_METHOD", "GET"), ("QUERY_STRING", "S"), ("SCRIPT_NAME", PROGRAM),
                             ("SERVER_PORT", str(self.server.port)), ("SERVER_PORT_SECURE", "0")]:
             self.assertEqual(variables.get(name), value, name)
+        self.assertEqual(variables.get("HTTP_X_LONG"), long_value)
         self.assertIn("HTTP_HOST", variables)
         self.assertIn(f"HTTP_HOST:{variables['HTTP_HOST']}\n", variables["ALL_HTTP"] + "\n")
         run = subprocess.run([str(self.site.cgi)], env=variables, cwd=self.site.audiojs,
