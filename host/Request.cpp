@@ -15,8 +15,17 @@
 #include "host/ServerVariables.h"
 
 namespace {
-// A stalled web server must not hold a worker for ever.
+// A stalled web server must not hold a worker for ever: the socket gets a
+// receive timeout before the body is read, and a send timeout once the
+// answer is larger than a socket buffer takes without blocking. A GET with
+// a small answer needs neither.
 constexpr int SocketTimeoutSeconds = 60;
+constexpr std::size_t UnblockedOutput = 64 * 1024;
+
+void SetSocketTimeout(int fd, int option) {
+    timeval timeout{SocketTimeoutSeconds, 0};
+    setsockopt(fd, SOL_SOCKET, option, &timeout, sizeof timeout);
+}
 
 struct TRequestState {
     FCGX_Request* Fcgi = nullptr;
@@ -28,7 +37,11 @@ struct TRequestState {
     explicit TRequestState(FCGX_Request& fcgi)
         : Fcgi(&fcgi), Output([this](std::string_view data) { return SendToServer(data); }) {}
 
-    bool SendToServer(std::string_view data) const {
+    std::size_t Sent = 0;
+
+    bool SendToServer(std::string_view data) {
+        if (Sent <= UnblockedOutput && Sent + data.size() > UnblockedOutput) SetSocketTimeout(Fcgi->ipcFd, SO_SNDTIMEO);
+        Sent += data.size();
         while (!data.empty()) {
             const int n = static_cast<int>(data.size() < INT_MAX ? data.size() : INT_MAX);
             if (FCGX_PutStr(data.data(), n, Fcgi->out) != n) return false;
@@ -142,19 +155,14 @@ void Refuse(FCGX_Request& request, const char* status) {
     FCGX_FPrintF(request.out, "Status: %s\r\nContent-Type: text/plain\r\n\r\n%s\r\n", status, status);
 }
 
-void SetSocketTimeouts(int fd) {
-    timeval timeout{SocketTimeoutSeconds, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-}
 }  // namespace
 
 void ServeRequest(FCGX_Request& request, const TExtension& extension) {
-    SetSocketTimeouts(request.ipcFd);
     if (ParamBytes(request.envp) > MaxParamBytes) return Refuse(request, "431 Request Header Fields Too Large");
     const std::int64_t length = ContentLength(request.envp);
     if (length == -1) return Refuse(request, "400 Bad Request");
     if (length < 0) return Refuse(request, "413 Payload Too Large");
+    if (length > 0) SetSocketTimeout(request.ipcFd, SO_RCVTIMEO);
     TRequestState state(request);
     BuildControlBlock(state, static_cast<std::uint32_t>(length));
     const ISAPI_DWORD status = extension.HttpExtensionProc(&state.Ecb);
