@@ -32,12 +32,11 @@ struct TRequestState {
     EXTENSION_CONTROL_BLOCK Ecb{};
     std::string Method, Query, PathInfo, PathTranslated, ContentType;
     std::vector<std::uint8_t> Preload;
+    std::size_t Sent = 0;  // bytes handed to libfcgi
     TResponseFilter Output;
 
     explicit TRequestState(FCGX_Request& fcgi)
         : Fcgi(&fcgi), Output([this](std::string_view data) { return SendToServer(data); }) {}
-
-    std::size_t Sent = 0;
 
     bool SendToServer(std::string_view data) {
         if (Sent <= UnblockedOutput && Sent + data.size() > UnblockedOutput) SetSocketTimeout(Fcgi->ipcFd, SO_SNDTIMEO);
@@ -112,10 +111,11 @@ std::int64_t ContentLength(FCGX_ParamArray params) {
     return length;
 }
 
+// The control block's text fields are never null for the extension's host:
+// an absent parameter is an empty text, held by the request like the others.
 char* Field(const char* name, FCGX_ParamArray params, std::string& store) {
     const char* value = FCGX_GetParam(name, params);
-    if (value == nullptr) return nullptr;
-    store = value;
+    store = value != nullptr ? value : "";
     return store.data();
 }
 
@@ -131,12 +131,6 @@ void BuildControlBlock(TRequestState& state, std::uint32_t contentLength) {
     ecb.lpszPathInfo = Field("PATH_INFO", params, state.PathInfo);
     ecb.lpszPathTranslated = Field("PATH_TRANSLATED", params, state.PathTranslated);
     ecb.lpszContentType = Field("CONTENT_TYPE", params, state.ContentType);
-    // The control block's text fields are never null for the extension's
-    // host; an absent parameter is an empty text.
-    static char empty[1] = "";
-    for (char** text : {&ecb.lpszMethod, &ecb.lpszQueryString, &ecb.lpszPathInfo, &ecb.lpszPathTranslated,
-                        &ecb.lpszContentType})
-        if (*text == nullptr) *text = empty;
     ecb.cbTotalBytes = contentLength;
     state.Preload.resize(contentLength < PreloadLimit ? contentLength : PreloadLimit);
     const int got = state.Preload.empty() ? 0
