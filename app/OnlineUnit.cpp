@@ -7,6 +7,7 @@
 #include "net/SmtpClient.h"
 #include "net/UdpEndpoint.h"
 #include "platform/Files.h"
+#include "platform/Process.h"
 #include "platform/Random.h"
 
 TMainform* Mainform = nullptr;
@@ -89,7 +90,10 @@ void TMainform::GeneralHttpEngine1ExecRequest(TObject*) {
     (void)DeleteFile(PathOfFile(ExecutableFileName()) + StaleMarkerName);
     // 3.
     GeneralHttpEngine1->SetAutoContentType("text/html");
-    // 4.
+    // 4. A thread of a host process serves request after request: each
+    // starts from the record a new process has, so what an earlier request
+    // loaded (fields a shorter or missing file leaves alone) never shows.
+    if (RunningAsLibrary) Options = TOptionsRecord{};
     LoadOptions();
     // 5. The comparison is exact: "get" takes the other path.
     if (HttpServerVariable("REQUEST_METHOD") != "GET") {

@@ -383,6 +383,30 @@ class ProgramExtensionTests(unittest.TestCase):
             shutil.rmtree(folder, ignore_errors=True)
         self.assertEqual(code, 0, err)
 
+    def test_a_request_sees_nothing_an_earlier_one_loaded(self):
+        folder = Path(tempfile.mkdtemp(prefix="valsetto-so-"))
+        extension = folder / "playlist.so"
+        shutil.copy2(PROGRAM_EXTENSION, extension)
+        # One worker: the same thread serves every request.
+        host = Host(extension=str(extension), threads=1)
+        try:
+            record = bytearray(1160)
+            for offset, text in [(634, b"Tango42"), (660, b"ops@example.org"), (1037, b"10.0.0.2")]:
+                record[offset] = len(text)
+                record[offset + 1:offset + 1 + len(text)] = text
+            (folder / "playlist.opt").write_bytes(bytes(record))
+            first = host.ask("XTango42").body.decode("latin-1")
+            self.assertIn('name="errormail" maxlength=120 size=60 type="text" value="ops@example.org"', first)
+            (folder / "playlist.opt").unlink()
+            second = host.ask("X").body.decode("latin-1")
+            for name in ("password", "errormail", "notifyip"):
+                with self.subTest(field=name):
+                    self.assertRegex(second, f'name="{name}" maxlength=\\d+ size=60 type="text" value=""')
+        finally:
+            code, err = host.close()
+            shutil.rmtree(folder, ignore_errors=True)
+        self.assertEqual(code, 0, err)
+
 
 if __name__ == "__main__":
     unittest.main()
