@@ -5,15 +5,20 @@ after every run that
 
   * the program ended by itself within the bound, with exit code 0;
   * a standard CGI answer (or a Windows CGI output file) is a complete header
-    block: header lines, an empty line, then the body;
-  * no file outside the program's folder changed (a sentinel tree, the
-    site root above the program's folder and the start-up folder);
+    block: header lines, an empty line, then the body, whose size matches a
+    content-length line;
+  * no file outside the site folder changed (a sentinel tree, the folder
+    above the site and the start-up folder), and in the site folder outside
+    the program's folder only genre pages of real genres appeared;
   * the options file is absent or exactly 1160 bytes;
   * no copy of the program is left running (resident servers are started
     and stopped by the harness only).
 
-Runs are drawn from one seed (default: today's date as YYYYMMDD, printed),
-so a failure reproduces with --seed. Bounds: --runs (or PROGFUZZ_RUNS) and
+Besides single requests there are bursts of concurrent requests, resident
+server sessions ("$$START_SERVER", requests handed over, SIGTERM or SIGKILL,
+then a request that must still be answered) and odd shapes of the site
+owner's files. Runs are drawn from one seed (default: today's date as
+YYYYMMDD, printed), so a failure reproduces with --seed. Bounds: --runs (or PROGFUZZ_RUNS) and
 --seconds (or PROGFUZZ_SECONDS), whichever comes first.
 """
 
@@ -161,9 +166,7 @@ class Site:
         shutil.rmtree(self.work, ignore_errors=True)
 
 
-def options_record(password=PASSWORD, diagnostics=1, garbage=None):
-    if garbage is not None:
-        return garbage
+def options_record(password=PASSWORD, diagnostics=1):
     def slot(text, size):
         raw = text.encode("latin-1")[: size - 1]
         return bytes([len(raw)]) + raw + b"\0" * (size - 1 - len(raw))
