@@ -57,6 +57,9 @@ std::string AliveFileName() { return ServerFilePrefix() + "s"; }
 std::string ServerWindowTitle() { return BareNameOf(ExecutableFileName()) + "_S"; }
 
 bool IsServerLaunch() {
+    // A library loaded into a host server was not started by hand: the
+    // host's empty command line and environment say nothing about it.
+    if (RunningAsLibrary) return false;
     if (ParamCount() == 2) {
         bool requestInEnvironment = false;
         GetEnv("REQUEST_METHOD", &requestInEnvironment);
