@@ -48,18 +48,10 @@ fi
 
 port=$(bench_free_port)
 bench_lighttpd_conf "$site" "$port" "$repo/site/lighttpd/valsetto.conf"
-cleanup() {
-  bench_stop_all
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap bench_cleanup EXIT
 bench_start_lighttpd "$port" || exit 1
 
-fetch() {  # path: one request, answer discarded
-  timeout 20 bash -c 'exec 3<>"/dev/tcp/127.0.0.1/$1"
-    printf "GET %s HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n" "$2" >&3
-    cat <&3 >/dev/null' _ "$port" "$1"
-}
+fetch() { bench_fetch "$port" "$1"; }  # path: one request, answer discarded
 
 # One wrk run; prints "requests/s p50-ms p99-ms non-2xx".
 measure() {  # path

@@ -76,18 +76,10 @@ fastcgi.server = (
     "max-procs" => 1, "check-local" => "disable" ))
 )
 CONF
-cleanup() {
-  bench_stop_all
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap bench_cleanup EXIT
 bench_start_lighttpd "$port" || exit 1
 
-fetch() {  # path: one request, answer discarded
-  timeout 60 bash -c 'exec 3<>"/dev/tcp/127.0.0.1/$1"
-    printf "GET %s HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n" "$2" >&3
-    cat <&3 >/dev/null' _ "$port" "$1"
-}
+fetch() { bench_fetch "$port" "$1"; }  # path: one request, answer discarded
 
 # Diagnostics off first (the CGI program and the extension share the
 # options file), so no request writes a trace line.

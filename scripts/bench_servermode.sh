@@ -36,11 +36,7 @@ fi
 
 port=$(bench_free_port)
 bench_lighttpd_conf "$site" "$port" "$repo/site/lighttpd/valsetto.conf"
-cleanup() {
-  bench_stop_all
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap bench_cleanup EXIT
 bench_start_lighttpd "$port" || exit 1
 
 measure() {  # prints "requests/s p50-ms p99-ms non-2xx"

@@ -46,6 +46,19 @@ bench_start_lighttpd() {  # port
   return 1
 }
 
+# The EXIT trap of a bench script: its processes, then its folder.
+bench_cleanup() {
+  bench_stop_all
+  rm -rf "$work"
+}
+
+# One GET of path on 127.0.0.1:port (60 s at most); the answer is discarded.
+bench_fetch() {  # port path
+  timeout 60 bash -c 'exec 3<>"/dev/tcp/127.0.0.1/$1"
+    printf "GET %s HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n" "$2" >&3
+    cat <&3 >/dev/null' _ "$1" "$2"
+}
+
 # Ends the processes started here, newest first, by their pids.
 bench_stop_all() {
   local i pid
