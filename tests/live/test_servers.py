@@ -7,6 +7,7 @@ in site/. Run one server's cases with
 import concurrent.futures
 import datetime
 import re
+import shutil
 import struct
 import sys
 import time
@@ -275,6 +276,20 @@ class LiveServerCases:
             with self.subTest(folder=folder):
                 self.assertIn(livelib.request(self.server.port, f"/audiojs/{folder}/").status, (403, 404))
         self.assertEqual(livelib.request(self.server.port, "/audiojs/player.js").status, 200)
+
+    def test_genre_page_being_written_is_refused(self):
+        # Genre pages live in the site's genre folders, outside audiojs.
+        self.site.write("Tango/.index.html.4242-5.part", "SECRET half page")
+        self.site.write("Tango/.index.html.4242-6.TMP", "SECRET half page")
+        self.site.write("Tango/notes.html", "<html>public</html>")
+        self.addCleanup(shutil.rmtree, self.site.root / "Tango", True)
+        for path in ["/Tango/.index.html.4242-5.part", "/Tango/%2Eindex.html.4242-5.part",
+                     "/Tango/./.index.html.4242-5.part", "/Tango/.index.html.4242-6.TMP"]:
+            with self.subTest(path=path):
+                response = livelib.request(self.server.port, path)
+                self.assertIn(response.status, (403, 404), response.raw[:200])
+                self.assertNotIn(b"SECRET", response.body)
+        self.assertEqual(livelib.request(self.server.port, "/Tango/notes.html").status, 200)
 
     def test_files_the_program_writes_are_refused(self):
         self.install_music()
