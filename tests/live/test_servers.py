@@ -8,6 +8,7 @@ import concurrent.futures
 import datetime
 import re
 import shutil
+import socket
 import struct
 import sys
 import time
@@ -276,6 +277,26 @@ class LiveServerCases:
             with self.subTest(folder=folder):
                 self.assertIn(livelib.request(self.server.port, f"/audiojs/{folder}/").status, (403, 404))
         self.assertEqual(livelib.request(self.server.port, "/audiojs/player.js").status, 200)
+
+    def test_oversized_post_is_refused_before_the_program_runs(self):
+        body = b"command=playlistgen&numsongs=15&Tango=AddGenre&pad=" + b"x" * (2 * 1024 * 1024)
+        head = (f"POST /audiojs/playlist.cgi HTTP/1.0\r\nHost: 127.0.0.1:{self.server.port}\r\n"
+                "Content-Type: application/x-www-form-urlencoded\r\n"
+                f"Content-Length: {len(body)}\r\n\r\n").encode()
+        answer = b""
+        with socket.create_connection(("127.0.0.1", self.server.port), timeout=30) as s:
+            try:
+                s.sendall(head + body)
+            except (BrokenPipeError, ConnectionResetError):
+                pass  # the server may answer and close before the body is sent
+            try:
+                while chunk := s.recv(65536):
+                    answer += chunk
+            except ConnectionResetError:
+                pass
+        if answer:
+            self.assertRegex(answer.split(b"\r\n", 1)[0], rb"^HTTP/1\.[01] 413")
+        self.assertEqual(list(self.site.audiojs.glob("*.log")), [], "the program ran: it logged a hit")
 
     def test_genre_page_being_written_is_refused(self):
         # Genre pages live in the site's genre folders, outside audiojs.
