@@ -1,5 +1,7 @@
 #include "engine_harness.h"
 
+#include "platform/Process.h"
+
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -42,6 +44,8 @@ TWrites ServeFrom(THttpEngine& engine, const std::vector<std::string>& variables
     auto* list = new TStringList(/*sorted=*/true);
     for (const auto& line : variables) list->Add(line);
     engine.ProcessRequest(input, new TSinkStream(writes), list);
+    // A console build leaves the finishing to its front end.
+    if (ConsoleBuild) engine.FinishRequest();
     return *writes;
 }
 
