@@ -35,6 +35,7 @@ protected:
 }  // namespace
 
 TEST_F(StdCgiFrontEnd, StatusLineFollowsTheServerAndTheProcessEnds) {
+    if (ConsoleBuild) GTEST_SKIP() << "the windowed start-up: a console build serves at start-up";
     struct Case {
         const char* server;
         const char* firstLine;
@@ -58,6 +59,7 @@ TEST_F(StdCgiFrontEnd, StatusLineFollowsTheServerAndTheProcessEnds) {
 }
 
 TEST_F(StdCgiFrontEnd, BodyAndVariablesComeFromTheProcess) {
+    if (ConsoleBuild) GTEST_SKIP() << "the windowed start-up: a console build serves at start-up";
     auto environment = CgiEnvironment("Apache/2.4.62");
     environment.push_back({"REQUEST_METHOD", "POST"});
     environment.push_back({"CONTENT_LENGTH", "19"});
@@ -112,6 +114,7 @@ TEST_F(StdCgiFrontEnd, EnvironmentListIsSortedAndDropsCaseDuplicates) {
 }
 
 TEST_F(StdCgiFrontEnd, AutoTerminateOffLeavesTheProcessWithACompleteAnswer) {
+    if (ConsoleBuild) GTEST_SKIP() << "the windowed start-up: a console build serves at start-up";
     TProbeForm::Configure = [](TProbeForm& form) { form.Engine->SetCGIAutoTerminate(false); };
     const TChildResult r = RunInChild({CgiEnvironment("Apache/1.3.9 (Win32)"), {}, ""}, ServeThroughProbeForm);
     EXPECT_EQ(r.ExitCode, BodyReturned);
@@ -121,6 +124,7 @@ TEST_F(StdCgiFrontEnd, AutoTerminateOffLeavesTheProcessWithACompleteAnswer) {
 }
 
 TEST_F(StdCgiFrontEnd, WithoutStandardStreamsTheHandlerRunsAndNothingIsWritten) {
+    if (ConsoleBuild) GTEST_SKIP() << "the windowed start-up: a console build serves at start-up";
     // Not standard CGI and not started by hand: start-up opens no streams,
     // yet the selection still makes a standard CGI engine.
     const TChildRun run{{{"PLAYLIST_PROBE", "seen"}}, {"P"}, "ignored"};
@@ -151,6 +155,7 @@ TEST_F(StdCgiFrontEnd, RunConsoleRequestDoesNothingInTheWindowedBuild) {
 }
 
 TEST_F(StdCgiFrontEnd, HandedOverRequestUsesItsOwnStreamsAndVariables) {
+    if (ConsoleBuild) GTEST_SKIP() << "the windowed start-up: a console build serves at start-up";
     // The process runs under Apache, the handed-over request came from an
     // IIS environment: its own list decides the status line.
     const TChildResult r = RunInChild({CgiEnvironment("Apache/1.3.9"), {}, ""}, [] {
@@ -176,6 +181,7 @@ TEST_F(StdCgiFrontEnd, HandedOverRequestUsesItsOwnStreamsAndVariables) {
 }
 
 TEST_F(StdCgiFrontEnd, StandaloneEngineOnAFormServesAfterTheFormsCreation) {
+    if (ConsoleBuild) GTEST_SKIP() << "the windowed start-up: a console build serves at start-up";
     // A TCGIStdEngine placed on a form by itself starts from its own Loaded;
     // one created in code (not marked loading) leaves that to its creator.
     struct TStdForm : TForm {

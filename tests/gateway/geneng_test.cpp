@@ -87,6 +87,7 @@ protected:
 }  // namespace
 
 TEST_F(GeneralHttpEngine, SelectsTheFrontEndThatFitsTheProcess) {
+    if (ConsoleBuild) GTEST_SKIP() << "the windowed start-up: a console build serves at start-up";
     struct Case {
         const char* name;
         TEnvironment environment;
@@ -160,6 +161,7 @@ TEST_F(GeneralHttpEngine, InACgiProcessIsapiEventsAreOnlyStored) {
 }
 
 TEST_F(GeneralHttpEngine, OwnerNeitherFormNorDataModuleStartsTheRequestFromLoaded) {
+    if (ConsoleBuild) GTEST_SKIP() << "the windowed start-up: a console build serves at start-up";
     struct Case {
         const char* name;
         int owner;  // 0 none, 1 plain component, 2 module of neither kind
@@ -223,6 +225,7 @@ TEST_F(GeneralHttpEngine, SecondLoadedServesAtOnceAndDoesNotHookAgain) {
 }
 
 TEST_F(GeneralHttpEngine, OwnersOwnOnCreateRunsBeforeTheRequest) {
+    if (ConsoleBuild) GTEST_SKIP() << "the windowed start-up: a console build serves at start-up";
     // The owner's handler also turns CGIAutoTerminate off at run time: the
     // concrete engine follows, and the process outlives its request.
     const auto configure = [](auto& module) {
@@ -289,6 +292,7 @@ TEST_F(GeneralHttpEngine, CopyEngineSettingsSetsEverySettingInOrder) {
 }
 
 TEST_F(GeneralHttpEngine, RequestRunsOnTheConcreteEngineAndSettersReachIt) {
+    if (ConsoleBuild) GTEST_SKIP() << "the windowed start-up: a console build serves at start-up";
     TProbeForm::Configure = [](TProbeForm& form) {
         form.Engine->SetOnExecRequest([&form](TObject* Sender) {
             const bool concrete = Sender == ConcreteCgiEngine && Sender != form.Engine;

@@ -14,6 +14,7 @@
 
 #include "gateway/GatewayUnits.h"
 #include "gateway/HttpEng.h"
+#include "platform/Process.h"
 #include "tests/gateway/frontend_form.h"
 #include "tests/gateway/frontend_harness.h"
 
@@ -25,6 +26,7 @@ std::string ReadAll(const std::string& path) {
 }  // namespace
 
 TEST(WinCgiShortContent, BodyShorterThanItsLengthEndsAtOnce) {
+    if (ConsoleBuild) GTEST_SKIP() << "a console build reads the data file at start-up";
     char pattern[] = "/tmp/valsetto-shortbody-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     const std::string folder = pattern;
