@@ -57,6 +57,19 @@ def free_port():
         return s.getsockname()[1]
 
 
+def spawn_resident_server(site):
+    """The program started by hand as its resident server: no arguments, no
+    SERVER_SOFTWARE, in its own folder, as the workers' user when root."""
+    kwargs = {}
+    user = web_user()
+    if user is not None:
+        kwargs = {"user": user.pw_uid, "group": user.pw_gid, "extra_groups": []}
+    return subprocess.Popen([str(site.cgi)], env={"PATH": "/usr/bin:/bin"},
+                            cwd=site.audiojs, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                            start_new_session=True, **kwargs)
+
+
 def wait_until(condition, seconds, what):
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:

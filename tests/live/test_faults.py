@@ -445,14 +445,7 @@ class ResidentServerKilled(FaultCase):
         self.resident = None
 
     def start_resident(self):
-        kwargs = {}
-        user = livelib.web_user()
-        if user is not None:
-            kwargs = {"user": user.pw_uid, "group": user.pw_gid, "extra_groups": []}
-        self.resident = subprocess.Popen([str(self.site.cgi)], env={"PATH": "/usr/bin:/bin"},
-                                         cwd=self.site.audiojs, stdin=subprocess.DEVNULL,
-                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                         start_new_session=True, **kwargs)
+        self.resident = livelib.spawn_resident_server(self.site)
         self.addCleanup(self.end_resident, self.resident)
         title = self.temp / "window-playlist.cgi_S"  # holds the server's pid
         livelib.wait_until(lambda: title.exists() and title.read_text() == str(self.resident.pid), 10,

@@ -7,7 +7,6 @@ request served directly.
 
 import os
 import signal
-import subprocess
 import threading
 import time
 import unittest
@@ -28,14 +27,7 @@ class ResidentServerUnderLighttpd(unittest.TestCase):
 
     def start_resident(self):
         """Started by hand: no arguments, no SERVER_SOFTWARE, as the workers' user."""
-        kwargs = {}
-        user = livelib.web_user()
-        if user is not None:
-            kwargs = {"user": user.pw_uid, "group": user.pw_gid, "extra_groups": []}
-        self.resident = subprocess.Popen([str(self.site.cgi)], env={"PATH": "/usr/bin:/bin"},
-                                         cwd=self.site.audiojs, stdin=subprocess.DEVNULL,
-                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                         start_new_session=True, **kwargs)
+        self.resident = livelib.spawn_resident_server(self.site)
         self.addCleanup(self.end_resident)
         livelib.wait_until(lambda: (self.temp / "window-playlist.cgi_S").exists(), 10, "the resident server")
 
