@@ -19,6 +19,9 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import fcgi_client  # noqa: E402
 
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "live"))
+import livelib  # noqa: E402
+
 HOST = os.environ.get("ISAPI_FCGI", "")
 ECHO = os.environ.get("ECHO_EXTENSION", "")
 NO_FILTER_PROC = os.environ.get("ECHO_WITHOUT_FILTER_PROC", "")
@@ -29,15 +32,6 @@ START_SECONDS = 10
 
 BASE = {"REQUEST_METHOD": "GET", "QUERY_STRING": "", "SCRIPT_NAME": "/echo", "SERVER_PROTOCOL": "HTTP/1.1",
         "REMOTE_ADDR": "127.0.0.1", "GATEWAY_INTERFACE": "CGI/1.1"}
-
-
-def wait_for(condition, seconds, what):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if condition():
-            return
-        time.sleep(0.02)
-    raise TimeoutError(what)
 
 
 class Host:
@@ -52,7 +46,7 @@ class Host:
                                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                         stderr=subprocess.PIPE)
         if args is None:
-            wait_for(lambda: self.socket.exists() or self.process.poll() is not None, START_SECONDS,
+            livelib.wait_until(lambda: self.socket.exists() or self.process.poll() is not None, START_SECONDS,
                      "the host's socket")
 
     def ask(self, query="", params=None, body=b"", **kwargs):
@@ -125,7 +119,7 @@ class StartupTests(unittest.TestCase):
             port = probe.getsockname()[1]
         host = Host(args=["-p", str(port)])
         try:
-            wait_for(lambda: port_open(port), START_SECONDS, "the host's port")
+            livelib.wait_until(lambda: port_open(port), START_SECONDS, "the host's port")
             answer = fcgi_client.request(port, dict(BASE, QUERY_STRING="a=1"))
             self.assertEqual(fields(answer)["query"], "a=1")
             # /proc/net/tcp: local address in hex, state 0A is LISTEN.

@@ -70,6 +70,18 @@ def spawn_resident_server(site):
                             start_new_session=True, **kwargs)
 
 
+def clear_folder(folder, keep):
+    """Removes every entry of folder but the one named keep; a link is
+    removed, never followed."""
+    for entry in Path(folder).iterdir():
+        if entry.name == keep:
+            continue
+        if entry.is_dir() and not entry.is_symlink():
+            shutil.rmtree(entry)
+        else:
+            entry.unlink()
+
+
 def wait_until(condition, seconds, what):
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
@@ -131,13 +143,7 @@ class Site:
 
     def reset(self):
         """Removes everything the program or a test left beside the program."""
-        for entry in self.audiojs.iterdir():
-            if entry.name == "playlist.cgi":
-                continue
-            if entry.is_dir() and not entry.is_symlink():
-                shutil.rmtree(entry)
-            else:
-                entry.unlink()
+        clear_folder(self.audiojs, keep="playlist.cgi")
 
     def cleanup(self):
         shutil.rmtree(self.work, ignore_errors=True)

@@ -35,6 +35,9 @@ import tempfile
 import time
 from pathlib import Path
 
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "live"))
+import livelib  # noqa: E402
+
 REPO = Path(__file__).resolve().parents[2]
 OPTIONS_SIZE = 1160
 RUN_SECONDS = 10        # one request; the program's own watchdog is 30 s
@@ -151,13 +154,7 @@ class Site:
 
     def reset(self):
         """Back to a fresh program folder: music, template, the program."""
-        for entry in self.folder.iterdir():
-            if entry.name == "playlist.cgi":
-                continue
-            if entry.is_dir() and not entry.is_symlink():
-                shutil.rmtree(entry)
-            else:
-                entry.unlink()
+        livelib.clear_folder(self.folder, keep="playlist.cgi")
         self.populate()
         for entry in self.scratch.iterdir():
             shutil.rmtree(entry) if entry.is_dir() else entry.unlink()
