@@ -2,6 +2,7 @@
 #include "app/OnlineUnit.h"
 #include "app/qv_unit.h"
 #include "gateway/HttpEng.h"
+#include "gateway/UrlEncoded.h"
 
 namespace {
 // The form posts back to the program itself over plain HTTP.
@@ -41,11 +42,13 @@ void WriteSongCountRows() {
 }  // namespace
 
 void StartHtmlPage() {
-    if (THttpEngine* engine = CurrentHttpEngine()) engine->SetAutoContentType("text/html");
+    if (THttpEngine* engine = CurrentHttpEngine()) engine->SetAutoContentType(PageContentType);
 }
 
+// The browser hands the radio's name back unescaped, form-encoded.
 std::string GenreRow(const std::string& genre) {
-    return "<tr><td>" + genre + "</td><td><input type=\"radio\" name=\"" + genre + "\" value=\"AddGenre\"></td></tr>";
+    const std::string name = HtmlEscape(genre);
+    return "<tr><td>" + name + "</td><td><input type=\"radio\" name=\"" + name + "\" value=\"AddGenre\"></td></tr>";
 }
 
 void WritePlaylistBuilderHead() {

@@ -4,6 +4,7 @@
 #include "app/Options.h"
 #include "gateway/GenEng.h"
 #include "gateway/HttpEng.h"
+#include "gateway/UrlEncoded.h"
 
 namespace {
 // Rows longer than this are cut, value and closing tags alike.
@@ -12,7 +13,7 @@ const char* const PageStart = "<html><body bgcolor=\"#FFFFFF\" text=\"#0000AA\">
 
 std::string FormTarget() { return "http://" + HttpServerVariable("HTTP_HOST") + HttpServerVariable("SCRIPT_NAME"); }
 
-void StartHtmlResponse() { Mainform->GeneralHttpEngine1->SetAutoContentType("text/html"); }
+void StartHtmlResponse() { Mainform->GeneralHttpEngine1->SetAutoContentType(PageContentType); }
 
 // A text row of the options table; the stored value goes in as it is.
 void WriteOptionRow(const std::string& label, const std::string& name, int maxLength, const std::string& value) {
@@ -30,23 +31,6 @@ void WriteOptionRows() {
     WriteOptionRow("Error Email to:", "errormail", 120, Options.errormail.Value());
     WriteOptionRow("Ignore This IP:", "ignoreip", 120, Options.ignoreip.Value());
     WriteOptionRow("Notify IP:", "notifyip", 120, Options.notifyip.Value());
-}
-
-// The report shows what the client sent (query string, headers): markup in
-// it is shown as text, never run as part of the page.
-std::string HtmlText(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        switch (c) {
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '&': out += "&amp;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
-        }
-    }
-    return out;
 }
 
 void WriteToggleAnswer(const char* subject, bool on) {
@@ -87,7 +71,9 @@ void ShowReport() {
         HttpWrite(PageStart);
         HttpWrite("<font size=4> - REPORT -</font><p>");
         for (const std::string& entry : Mainform->GeneralHttpEngine1->ServerVariables().Lines()) {
-            HttpWrite(HtmlText(entry) + "<br>");
+            // What the client sent (query string, headers) is shown as
+            // text, never run as part of the page.
+            HttpWrite(HtmlEscape(entry) + "<br>");
             WriteTrace(entry);
         }
         WriteFooter();

@@ -27,7 +27,8 @@ struct TSongLink {
 TSongLink SongLinkOf(const std::string& songPath);
 // The file name without its extension.
 std::string SongTitle(const std::string& songPath);
-// "<li>" item whose link is ".." + player path and whose text is label.
+// "<li>" item whose link is ".." + player path and whose text is label, both
+// HTML-escaped.
 std::string ListItem(const std::string& playerPath, const std::string& label);
 // "<li>" item of the music index and the genre pages (no genre prefix).
 std::string IndexListItem(const std::string& songPath);
@@ -39,8 +40,9 @@ std::string GenreOfPlayerPath(const std::string& playerPath);
 std::string GenrePagePath(const std::string& programFolder, const std::string& genre);
 
 // Template lines for a genre page: a line starting with "BREAKGENRE" becomes
-// the genre heading, one starting with "BREAKMUSIC" becomes every item, one
-// per line; the rest of a marker line is dropped, other lines are copied.
+// the genre heading (the name HTML-escaped), one starting with "BREAKMUSIC"
+// becomes every item, one per line; the rest of a marker line is dropped,
+// other lines are copied.
 std::vector<std::string> ExpandGenreTemplate(const std::vector<std::string>& templateLines,
                                              const std::string& genre,
                                              const std::vector<std::string>& items);
@@ -118,14 +120,15 @@ void BuildGenrePage(const std::string& genre, const std::vector<std::string>& it
 
 // The index run's report, then the genre selection form.
 void WriteGenreSelectionPage();
-// Sets the current engine's content type to "text/html", as every page does
-// before it writes.
+// Sets the current engine's content type to the pages' HTML type, as every
+// page does before it writes.
 void StartHtmlPage();
 // Writes the fixed style and viewport block of the playlist-builder pages.
 void WriteStyleBlock();
 // The head of the playlist-builder pages up to the opening body tag.
 void WritePlaylistBuilderHead();
-// "<tr>" row of the genre form: the genre name as label and as radio name.
+// "<tr>" row of the genre form: the genre name, HTML-escaped, as label and as
+// radio name.
 std::string GenreRow(const std::string& genre);
 
 // ---- The random playlist (Playlist.cpp) ------------------------------------

@@ -75,13 +75,17 @@ std::string SongTitle(const std::string& songPath) {
     return songPath.substr(start, end - start);
 }
 
+// Names may hold "&", quotes or "<": escaped, a "\"" in a song name cannot end
+// the attribute, and the browser hands the player the path as it is on disk.
 std::string ListItem(const std::string& playerPath, const std::string& label) {
     constexpr std::string_view open = "<li><a href=\"#\" data-src=\"..";
     constexpr std::string_view middle = "\">";
     constexpr std::string_view close = "</a></li>";
+    const std::string path = HtmlEscape(playerPath);
+    const std::string text = HtmlEscape(label);
     std::string item;
-    item.reserve(open.size() + playerPath.size() + middle.size() + label.size() + close.size());
-    item.append(open).append(playerPath).append(middle).append(label).append(close);
+    item.reserve(open.size() + path.size() + middle.size() + text.size() + close.size());
+    item.append(open).append(path).append(middle).append(text).append(close);
     return item;
 }
 
@@ -116,7 +120,7 @@ std::vector<std::string> ExpandGenreTemplate(const std::vector<std::string>& tem
     page.reserve(templateLines.size() + items.size());
     for (const auto& line : templateLines) {
         if (StartsWith(line, "BREAKGENRE"))
-            page.push_back("<h1>" + genre + "<em> Marbeck Ballroom</em></h1>");
+            page.push_back("<h1>" + HtmlEscape(genre) + "<em> Marbeck Ballroom</em></h1>");
         else if (StartsWith(line, "BREAKMUSIC"))
             page.insert(page.end(), items.begin(), items.end());
         else

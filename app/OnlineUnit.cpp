@@ -48,7 +48,7 @@ void TMainform::CreateHttpEngine() {
     GeneralHttpEngine1->AllowedMethods.SetGet(true);
     GeneralHttpEngine1->AllowedMethods.SetPut(false);
     GeneralHttpEngine1->AllowedMethods.SetPost(true);
-    GeneralHttpEngine1->SetAutoContentType("text/html");
+    GeneralHttpEngine1->SetAutoContentType(PageContentType);
     GeneralHttpEngine1->SetDebugMode(NoDebug);
     GeneralHttpEngine1->SetNoCache(false);
     GeneralHttpEngine1->SetTempDir("Temp");
@@ -89,7 +89,7 @@ void TMainform::GeneralHttpEngine1ExecRequest(TObject*) {
     // 2. A missing file or a refused deletion does not matter.
     (void)DeleteFile(PathOfFile(ExecutableFileName()) + StaleMarkerName);
     // 3.
-    GeneralHttpEngine1->SetAutoContentType("text/html");
+    GeneralHttpEngine1->SetAutoContentType(PageContentType);
     // 4. A thread of a host process serves request after request: each
     // starts from the record a new process has, so what an earlier request
     // loaded (fields a shorter or missing file leaves alone) never shows.

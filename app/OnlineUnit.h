@@ -48,6 +48,10 @@ char NextCommandLetter();
 // otherwise writes "Password Error" and the footer and fails.
 bool CheckPassword();
 void WriteFooter();
+// The content type of every page. Genre and song names go into the pages as
+// the file system gives them, which on Linux is UTF-8; without the charset a
+// browser would read them in its own legacy encoding.
+inline constexpr const char* PageContentType = "text/html; charset=utf-8";
 
 // The operator functions (ManagerPages.cpp).
 void ShowManagerPage();

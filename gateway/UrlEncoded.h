@@ -1,5 +1,5 @@
 #pragma once
-// Pure readers and writers of URL-encoded text and Basic credentials:
+// Pure readers and writers of URL-encoded text, HTML text and Basic credentials:
 // functions over bytes in memory, no globals, no I/O.
 #include <string>
 #include <string_view>
@@ -21,6 +21,11 @@ bool IsHexDigit(char ch);
 // Blank to "+"; ".", "/", "\", digits and letters copied; every other byte
 // as "%" and two upper-case hex digits.
 std::string UrlEncode(std::string_view text);
+
+// Text safe inside HTML text and double-quoted attributes: "&" to "&amp;",
+// "<" to "&lt;", ">" to "&gt;", '"' to "&quot;"; every other byte copied
+// as it is, so a text without those four comes out unchanged.
+std::string HtmlEscape(std::string_view text);
 
 // Decodes "Scheme base64" credentials. With a ":" in the decoded text, user
 // and password are the trimmed parts before and after the first ":";

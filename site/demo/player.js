@@ -3,6 +3,14 @@
 (function () {
   "use strict";
 
+  // The links are the songs' paths as on disk, relative to the page, with
+  // "\" separators. Each name between separators is percent-encoded on its
+  // own, so "#", "?", "%", blanks, quotes and accents name the file rather
+  // than start a fragment or a query.
+  function songUrl(path) {
+    return path.split(/[\\/]/).map(encodeURIComponent).join("/");
+  }
+
   function start() {
     var audio = document.getElementById("player");
     if (!audio) {
@@ -23,9 +31,7 @@
       }
       current = index;
       links[index].parentNode.classList.add("playing");
-      // The links are written with "\" separators; browsers read them as "/"
-      // in http URLs, relative to the page.
-      audio.src = links[index].getAttribute("data-src");
+      audio.src = songUrl(links[index].getAttribute("data-src"));
       var started = audio.play();
       if (started && started.catch) {
         started.catch(function () { /* the visitor presses play */ });

@@ -96,7 +96,7 @@ TEST_F(GenrePageTest, ReportThenOneRowPerGenreFolderInListingOrder) {
     site.AddGenre("bolero", {});
     const TPage page = GenrePage();
 
-    EXPECT_EQ(page.ContentType, "text/html");
+    EXPECT_EQ(page.ContentType, "text/html; charset=utf-8");
     ASSERT_GE(page.Lines.size(), 5u);
     EXPECT_EQ(page.Lines[0], "<html><body bgcolor=\"#FFFFFF\" text=\"#0000AA\">");
     EXPECT_EQ(page.Lines[1], "<font size=4> - REPORT -</font><p>");

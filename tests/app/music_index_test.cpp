@@ -77,7 +77,7 @@ TEST_F(MusicIndex, ThreeGenresTwoZeroAndThreeSongs) {
     EXPECT_FALSE(HasTemporaryFile(site, site.SiteFolderOs() + "/rumba"));
 
     ASSERT_EQ(page.Lines.size(), 4u);
-    EXPECT_EQ(page.ContentType, "text/html");
+    EXPECT_EQ(page.ContentType, "text/html; charset=utf-8");
     EXPECT_EQ(page.Lines[0], "<html><body bgcolor=\"#FFFFFF\" text=\"#0000AA\">");
     EXPECT_EQ(page.Lines[1], "<font size=4> - REPORT -</font><p>");
     EXPECT_TRUE(StartsWith(page.Lines[2], "Index Built ")) << page.Lines[2];

@@ -63,7 +63,7 @@ TEST_F(PlaylistTest, NoGenreGivesTheNoGenrePageAndWritesNoList) {
     site.AddGenre("Rumba", {"r.mp3"});
     const TPage page = Post({"command=playlistgen", "numsongs=15"});
     ASSERT_EQ(page.Lines.size(), 34u);
-    EXPECT_EQ(page.ContentType, "text/html");
+    EXPECT_EQ(page.ContentType, "text/html; charset=utf-8");
     EXPECT_EQ(page.Lines[0], "<html><head><meta name=\"Generator\" content=\"Valsetto\">");
     EXPECT_EQ(page.Lines[1], "<title>Valsetto Playlist Generator</title>");
     EXPECT_EQ(page.Lines[2], "<style type=\"text/css\">");

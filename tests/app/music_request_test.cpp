@@ -98,3 +98,33 @@ TEST(MusicRequests, PostWithoutGenresAsksForOne) {
     EXPECT_NE(body.find("\r\n<center><h1>You Must Select at least one Genre</h1></center>\r\n"), std::string::npos);
     EXPECT_FALSE(site.Has("Songlist.txt"));
 }
+
+// Names as a real collection has them: the genre page offers them escaped,
+// the browser posts them back form-encoded as UTF-8, and the playlist holds
+// their songs, escaped where they go into markup.
+TEST(MusicRequests, NamesWithAccentsAmpersandsAndQuotesRoundTrip) {
+    TSite site;
+    AddSong(site, "M\xC3\xBAsica Latina", "Canci\xC3\xB3n del Mar.mp3");
+    AddSong(site, "Rock & Roll", "Say \"Hi\".mp3");
+    AddSong(site, "Rock & Roll", "50% Off?.mp3");
+    TRequest genrePage;
+    genrePage.Query = "P";
+    const std::string form = Serve(site, genrePage).Body();
+    EXPECT_NE(form.find("<tr><td>Rock &amp; Roll</td><td><input type=\"radio\" name=\"Rock &amp; Roll\""),
+              std::string::npos) << form;
+    EXPECT_NE(form.find("<tr><td>M\xC3\xBAsica Latina</td>"), std::string::npos);
+
+    site.Put("index.txt", "<ul>\r\n<insert songlist>\r\n</ul>\r\n");
+    const TAnswer answer =
+        Serve(site, Post("M%C3%BAsica+Latina=AddGenre&Rock+%26+Roll=AddGenre&numsongs=15&command=playlistgen"));
+    EXPECT_NE(answer.Output.find("\r\ncontent-type: text/html; charset=utf-8\r\n"), std::string::npos);
+    const std::string body = answer.Body();
+    EXPECT_EQ(Occurrences(body, "<li>"), 3) << body;
+    // The site folder here is no "audiojs": the links hold its whole path.
+    for (const char* item : {
+             "\\M\xC3\xBAsica Latina\\Canci\xC3\xB3n del Mar.mp3\">(M\xC3\xBAsica Latina) "
+             "Canci\xC3\xB3n del Mar</a>",
+             "\\Rock &amp; Roll\\Say &quot;Hi&quot;.mp3\">(Rock &amp; Roll) Say &quot;Hi&quot;</a>",
+             "\\Rock &amp; Roll\\50% Off?.mp3\">(Rock &amp; Roll) 50% Off?</a>"})
+        EXPECT_NE(body.find(item), std::string::npos) << item << "\n" << body;
+}

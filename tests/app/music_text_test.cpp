@@ -42,6 +42,33 @@ TEST(ListItems, IndexAndPlaylistItemsCarryThePlayerPathAndTitle) {
     EXPECT_EQ(IndexListItem("\\srv\\Rumba\\noext"), "<li><a href=\"#\" data-src=\"..\\srv\\Rumba\\noext\">noext</a></li>");
 }
 
+// Every place a name goes into markup: a plain name, accents and URL
+// characters come through byte for byte; "&", quotes and "<" ">" are escaped.
+TEST(ListItems, NamesAreEscapedWhereverTheyGoIntoMarkup) {
+    struct Case { const char* name; const char* html; };
+    const Case cases[] = {
+        {"Cha Cha", "Cha Cha"},
+        {"M\xC3\xBAsica Latina", "M\xC3\xBAsica Latina"},
+        {"Don't Stop (Live) #2", "Don't Stop (Live) #2"},
+        {"50% Off?", "50% Off?"},
+        {"Rock & Roll", "Rock &amp; Roll"},
+        {"Say \"Hi\"", "Say &quot;Hi&quot;"},
+        {"<em>Bold", "&lt;em&gt;Bold"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string name = c.name, html = c.html;
+        const std::string song = "\\site\\audiojs\\" + name + "\\" + name + ".mp3";
+        const std::string link = "<li><a href=\"#\" data-src=\"..\\audiojs\\" + html + "\\" + html + ".mp3\">";
+        EXPECT_EQ(IndexListItem(song), link + html + "</a></li>");
+        EXPECT_EQ(PlaylistListItem(name, song), link + "(" + html + ") " + html + "</a></li>");
+        EXPECT_EQ(GenreRow(name),
+                  "<tr><td>" + html + "</td><td><input type=\"radio\" name=\"" + html + "\" value=\"AddGenre\"></td></tr>");
+        EXPECT_EQ(ExpandGenreTemplate({"BREAKGENRE"}, name, {}),
+                  std::vector<std::string>{"<h1>" + html + "<em> Marbeck Ballroom</em></h1>"});
+    }
+}
+
 TEST(GenreOfPlayerPath, FolderAfterAudiojs) {
     struct Case { const char* player; const char* want; };
     const Case cases[] = {

@@ -64,6 +64,28 @@ TEST(UrlDecode, Escapes) {
     }
 }
 
+TEST(HtmlEscape, TheFourMarkupCharactersAndNothingElse) {
+    struct Case {
+        std::string in;
+        std::string want;
+    };
+    const Case cases[] = {
+        {"", ""},
+        {"Plain Song", "Plain Song"},
+        {"M\xC3\xBAsica \xE9t\xE9", "M\xC3\xBAsica \xE9t\xE9"},  // UTF-8 and stray high bytes as they are
+        {"Don't #2 50% Off? a/b\\c +=;", "Don't #2 50% Off? a/b\\c +=;"},
+        {"Rock & Roll", "Rock &amp; Roll"},
+        {"&amp;", "&amp;amp;"},  // escaped once more, never taken as markup
+        {"Say \"Hi\"", "Say &quot;Hi&quot;"},
+        {"<a href=x>", "&lt;a href=x&gt;"},
+        {std::string("a\0<", 3), std::string("a\0&lt;", 6)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.in);
+        EXPECT_EQ(HtmlEscape(c.in), c.want);
+    }
+}
+
 TEST(UrlEncode, EscapesAllButTheSafeSet) {
     struct Case {
         std::string in;

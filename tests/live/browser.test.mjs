@@ -1,6 +1,9 @@
 // The demo site (scripts/demo.sh, served by lighttpd) in headless Chromium:
 // a visitor builds a playlist on the genre page, plays a song, and opens the
-// genre pages the index builder wrote. Screenshots go to LIVE_OUTPUT_DIR.
+// genre pages the index builder wrote. The genres whose names hold accents,
+// "&", "#", "?", "%" and quotes are also served by Apache, nginx and the
+// in-process program under lighttpd (serve_site.py). Screenshots go to
+// LIVE_OUTPUT_DIR.
 
 import { test, before, after } from "node:test";
 import assert from "node:assert/strict";
@@ -17,20 +20,26 @@ const repo = join(here, "..", "..");
 const output = process.env.LIVE_OUTPUT_DIR || join(repo, "build", "tests", "live", "output", "browser");
 const program = process.env.VALSETTO_BIN || join(repo, "build", "valsetto");
 const DEMO_START_MS = 180_000;
+const SERVE_START_MS = 60_000;
+const STOP_MS = 30_000;
 const STEP_MS = 20_000;
+const SERVER_TEST_MS = 240_000;
 
 const CHROMIUM_ARGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
   "--disable-background-networking", "--disable-component-update", "--disable-sync",
   "--autoplay-policy=no-user-gesture-required"];
 
-// The demo's music, as site/demo/songs.txt lists it.
+// The demo's music, as site/demo/songs.txt lists it (UTF-8, as the names on disk).
 const songs = new Map();
-for (const line of readFileSync(join(repo, "site", "demo", "songs.txt"), "latin1").split("\n")) {
+for (const line of readFileSync(join(repo, "site", "demo", "songs.txt"), "utf8").split("\n")) {
   if (!line || line.startsWith("#")) continue;
   const [genre, , title] = line.split("|");
   if (!songs.has(genre)) songs.set(genre, []);
   songs.get(genre).push(title);
 }
+
+// The genres whose names a browser must carry with care.
+const PARTICULAR = ["Música Latina", "Rock & Roll"];
 
 let work, demo, demoOutput = "", context, baseUrl;
 
@@ -66,23 +75,53 @@ function waitForDemoUrl() {
   });
 }
 
-function stopDemo() {
+// Stops a child started as the leader of its own process group (the demo
+// with its lighttpd, serve_site.py): SIGTERM, then SIGKILL to the group.
+function stopChild(child, ms) {
   return new Promise((resolve) => {
-    if (!demo || demo.exitCode !== null || demo.signalCode !== null) return resolve();
-    // The demo runs as the leader of its own process group, lighttpd in it.
+    if (!child || child.exitCode !== null || child.signalCode !== null) return resolve();
     const timer = setTimeout(() => {
       try {
-        process.kill(-demo.pid, "SIGKILL");
+        process.kill(-child.pid, "SIGKILL");
       } catch {
         // already gone
       }
       resolve();
-    }, 10_000);
-    demo.once("exit", () => {
+    }, ms);
+    child.once("exit", () => {
       clearTimeout(timer);
       resolve();
     });
-    demo.kill("SIGTERM");
+    child.kill("SIGTERM");
+  });
+}
+
+// The demo's site folder served by another server (serve_site.py); resolves
+// to its base URL and a stop function once the server answers.
+function serveSite(server) {
+  const child = spawn("/usr/bin/python3", [join(here, "serve_site.py"), server, join(work, "site")], {
+    env: { ...process.env, PYTHONDONTWRITEBYTECODE: "1" }, stdio: ["pipe", "pipe", "pipe"], detached: true,
+  });
+  let output = "";
+  return new Promise((resolve, reject) => {
+    const fail = (why) => {
+      clearTimeout(timer);
+      stopChild(child, STOP_MS).then(() => reject(new Error(`${server} ${why}:\n${output}`)));
+    };
+    const timer = setTimeout(() => fail(`did not start in ${SERVE_START_MS} ms`), SERVE_START_MS);
+    const look = (chunk) => {
+      output += chunk;
+      const match = output.match(/^serving: (http:\S+)$/m);
+      if (match) {
+        clearTimeout(timer);
+        resolve({ url: match[1], stop: () => stopChild(child, STOP_MS) });
+      }
+    };
+    child.stdout.setEncoding("utf8");
+    child.stderr.setEncoding("utf8");
+    child.stdout.on("data", look);
+    child.stderr.on("data", look);
+    child.once("exit", (code) => fail(`exited with ${code}`));
   });
 }
 
@@ -90,9 +129,13 @@ async function screenshot(page, name) {
   await page.screenshot({ path: join(output, `${name}.png`), fullPage: true });
 }
 
-// Where a browser fetches a link: "\" is "/" in http URLs, relative to the page.
-function resolved(dataSrc, pageUrl) {
-  return new URL(dataSrc.replaceAll("\\", "/"), pageUrl).href;
+// The file a request names: its path with the percent-escapes decoded.
+function requestedPath(url) {
+  return decodeURIComponent(new URL(url).pathname);
+}
+
+function songPath(genre, title) {
+  return `/audiojs/${genre}/${title}.mp3`;
 }
 
 async function listItems(page) {
@@ -100,13 +143,14 @@ async function listItems(page) {
     links.map((a) => ({ src: a.getAttribute("data-src"), text: a.textContent })));
 }
 
-// Clicks a song and checks that the audio element loads it from the server.
-async function playAndCheck(page, index, expectedUrl) {
-  const media = page.waitForResponse((r) => r.url() === expectedUrl, { timeout: STEP_MS });
+// Clicks a song and checks that the audio element loads the file at
+// expectedPath (as the server decodes the request) from the server.
+async function playAndCheck(page, index, expectedPath) {
+  const media = page.waitForResponse((r) => requestedPath(r.url()) === expectedPath, { timeout: STEP_MS });
   await page.locator("li a[data-src]").nth(index).click();
   const response = await media;
   // Chromium asks for media with a Range header, which servers answer with 206.
-  assert.ok([200, 206].includes(response.status()), `${expectedUrl}: status ${response.status()}`);
+  assert.ok([200, 206].includes(response.status()), `${expectedPath}: status ${response.status()}`);
   await page.waitForFunction(() => {
     const audio = document.querySelector("audio");
     return audio && audio.readyState >= 1 && audio.duration > 0;
@@ -117,7 +161,57 @@ async function playAndCheck(page, index, expectedUrl) {
     return { src: audio.currentSrc, error: audio.error && audio.error.code, status: plain.status,
              type: plain.headers.get("content-type") };
   });
-  assert.deepEqual(state, { src: expectedUrl, error: null, status: 200, type: "audio/mpeg" });
+  assert.deepEqual({ ...state, src: requestedPath(state.src) },
+    { src: expectedPath, error: null, status: 200, type: "audio/mpeg" });
+}
+
+async function characterSet(page) {
+  return page.evaluate(() => document.characterSet);
+}
+
+// The genre page, a playlist of the genres with particular names and their
+// own pages, on the server at base: every name shows as written, the pages
+// are read as UTF-8 and every song plays.
+async function particularNamesShowAsWrittenAndPlay(base, server) {
+  const page = await context.newPage();
+  try {
+    await page.goto(new URL("/audiojs/playlist.cgi?P", base).href);
+    assert.equal(await characterSet(page), "UTF-8");
+    const rows = await page.$$eval('input[value="AddGenre"]', (inputs) =>
+      inputs.map((i) => ({ name: i.name, label: i.closest("tr").cells[0].textContent })));
+    assert.deepEqual(rows.map((r) => r.name).sort(), [...songs.keys()].sort());
+    for (const { name, label } of rows) assert.equal(label, name);
+
+    for (const genre of PARTICULAR) await page.check(`input[name=${JSON.stringify(genre)}]`);
+    await page.check('input[name="numsongs"][value="15"]');
+    await Promise.all([page.waitForNavigation({ timeout: STEP_MS }), page.click('input[value="Build Playlist"]')]);
+    await screenshot(page, `particular-playlist-${server}`);
+    assert.equal(await characterSet(page), "UTF-8");
+    // Fewer songs than the count: the playlist holds every one of them.
+    const items = await listItems(page);
+    const expected = PARTICULAR.flatMap((genre) => songs.get(genre).map((title) => `(${genre}) ${title}`));
+    assert.deepEqual(items.map((i) => i.text).sort(), expected.sort());
+    for (const [index, { src, text }] of items.entries()) {
+      const genre = PARTICULAR.find((g) => text.startsWith(`(${g}) `));
+      const title = text.slice(genre.length + 3);
+      assert.equal(src, `..\\audiojs\\${genre}\\${title}.mp3`);
+      await playAndCheck(page, index, songPath(genre, title));
+    }
+
+    for (const genre of PARTICULAR) {
+      const url = new URL(`/${encodeURIComponent(genre)}/index.html`, base).href;
+      const response = await page.goto(url);
+      assert.equal(response.status(), 200, url);
+      // A static page: the template's meta says how to read it.
+      assert.equal(await characterSet(page), "UTF-8", url);
+      assert.equal(await page.textContent("h1"), `${genre} Marbeck Ballroom`);
+      const own = await listItems(page);
+      assert.deepEqual(own.map((i) => i.text).sort(), [...songs.get(genre)].sort(), genre);
+      for (const [index, { text }] of own.entries()) await playAndCheck(page, index, songPath(genre, text));
+    }
+  } finally {
+    await page.close();
+  }
 }
 
 before(async () => {
@@ -142,7 +236,7 @@ before(async () => {
 
 after(async () => {
   if (context) await context.close();
-  await stopDemo();
+  await stopChild(demo, 10_000);
   if (work) rmSync(work, { recursive: true, force: true });
 });
 
@@ -172,17 +266,20 @@ test("genre page, a 15-song playlist of two genres, and playing a song", async (
   }
   assert.equal(new Set(items.map((i) => i.src)).size, 15, "a song is drawn once");
 
-  await playAndCheck(page, 2, resolved(items[2].src, page.url()));
+  const pathOf = (item) => songPath(...item.text.match(/^\((\w+)\) (.*)$/).slice(1));
+  await playAndCheck(page, 2, pathOf(items[2]));
   await screenshot(page, "playlist-playing");
   // At the end of a song the player moves on to the next one.
-  const next = resolved(items[3].src, page.url());
+  const next = pathOf(items[3]);
   await page.evaluate(() => {
     const audio = document.querySelector("audio");
     audio.currentTime = Math.max(0, audio.duration - 0.3);
     return audio.play().catch(() => {});
   });
-  await page.waitForFunction((url) => document.querySelector("audio").currentSrc === url, next,
-    { timeout: STEP_MS });
+  await page.waitForFunction((path) => {
+    const src = document.querySelector("audio").currentSrc;
+    return src !== "" && decodeURIComponent(new URL(src).pathname) === path;
+  }, next, { timeout: STEP_MS });
   await page.close();
 });
 
@@ -212,7 +309,29 @@ test("the index builder's genre pages list their songs, and the songs play", asy
     assert.deepEqual(items.map((i) => i.text).sort(), [...titles].sort(), genre);
     const onDisk = readdirSync(join(work, "site", "audiojs", genre)).filter((n) => n.endsWith(".mp3"));
     assert.equal(items.length, onDisk.length);
-    await playAndCheck(page, 0, resolved(items[0].src, page.url()));
+    await playAndCheck(page, 0, songPath(genre, items[0].text));
   }
   await page.close();
 });
+
+test("particular names under lighttpd", { timeout: SERVER_TEST_MS }, () =>
+  particularNamesShowAsWrittenAndPlay(baseUrl, "lighttpd"));
+
+for (const server of ["apache", "nginx", "lighttpd-inprocess"]) {
+  test(`particular names under ${server}`, { timeout: SERVER_TEST_MS }, async (t) => {
+    let served;
+    try {
+      served = await serveSite(server);
+    } catch (error) {
+      // As the in-process live tests do, where the extension is not built.
+      const reason = /^cannot serve: (.*)$/m.exec(error.message);
+      if (reason) return t.skip(reason[1]);
+      throw error;
+    }
+    try {
+      await particularNamesShowAsWrittenAndPlay(served.url, server);
+    } finally {
+      await served.stop();
+    }
+  });
+}

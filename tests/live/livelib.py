@@ -119,6 +119,22 @@ class Site:
         self.hand_over(self.root)
         self.hand_over(self.run)
 
+    @classmethod
+    def existing(cls, root):
+        """A site folder laid out elsewhere (the demo's, with audiojs/playlist.cgi
+        in it), served as it is, with a scratch folder of its own; cleanup
+        removes only the scratch folder."""
+        site = object.__new__(cls)
+        site.work = Path(tempfile.mkdtemp(prefix="valsetto-live-"))
+        os.chmod(site.work, 0o755)
+        site.root = Path(root).resolve()
+        site.audiojs = site.root / "audiojs"
+        site.run = site.work / "run"
+        site.run.mkdir()
+        site.cgi = site.audiojs / "playlist.cgi"
+        site.hand_over(site.run)
+        return site
+
     def hand_over(self, path):
         """Gives path (and everything below it) to the workers' account."""
         user = web_user()

@@ -31,6 +31,7 @@ MANAGER_HEAD = "<center><font size=4> - Kestrine2 Logger Manager - Rev 1.0</font
 GENRE_TITLE = "<title>Valsetto Playlist Generator</title>"
 NO_GENRE = "<center><h1>You Must Select at least one Genre</h1></center>"
 HIT_LINE = re.compile(r"^(\d{1,2})/(\d{1,2})/(\d{4})(?: (\d{1,2}):(\d{2}):(\d{2}) (AM|PM))?(.*)$")
+HTML_TYPE = "text/html; charset=utf-8"
 ITEM = re.compile(r'^<li><a href="#" data-src="(\.\.[^"]*)">(.*)</a></li>$')
 
 TEMPLATE = "\r\n".join([
@@ -132,7 +133,7 @@ class LiveServerCases:
         body = b"Diagnostics are:\r\nOFF\r\n"
         response = self.cgi("d")
         self.assertEqual(response.body, body)
-        self.assertEqual(response.header("Content-Type"), "text/html")
+        self.assertEqual(response.header("Content-Type"), HTML_TYPE)
         # Apache may drop the program's length and close the connection instead.
         self.assertIn(response.header("Content-Length"), (str(len(body)), None))
         self.assertIsNone(response.header("Status"))
@@ -143,9 +144,24 @@ class LiveServerCases:
         self.assertEqual(len(software), 1, report)
         raw = livelib.run_cgi(self.site.cgi, {"SERVER_SOFTWARE": software[0],
                                               "REQUEST_METHOD": "GET", "QUERY_STRING": "d"})
-        self.assertEqual(raw, (f"{self.status_line}\r\ncontent-type: text/html\r\n"
+        self.assertEqual(raw, (f"{self.status_line}\r\ncontent-type: {HTML_TYPE}\r\n"
                                f"content-length: {len(body)}\r\nConnection: Keep-Alive\r\n\r\n").encode()
                          + body)
+
+    def test_every_page_says_it_is_utf8(self):
+        self.install_music()
+        pages = [("genre page", "GET", "P"), ("manager page", "GET", "X"), ("report", "GET", "S"),
+                 ("index report", "GET", "I"), ("playlist", "POST", {"Tango": "AddGenre", "command": "playlistgen"}),
+                 ("no genre", "POST", {"command": "playlistgen"})]
+        for name, method, what in pages:
+            with self.subTest(name):
+                if method == "GET":
+                    response = self.cgi(what)
+                else:
+                    response = livelib.post_form(self.server.port, "/audiojs/playlist.cgi", what)
+                self.assertEqual(response.status, 200)
+                self.assertGreater(len(response.body), 0)
+                self.assertEqual(response.header("Content-Type"), HTML_TYPE)
 
     # -- toggles and the options file ---------------------------------------
 

@@ -81,6 +81,7 @@ class InProcessCases:
         ours = self.ask(self.server, method, query, fields)
         theirs = self.ask(self.cgi_server, method, query, fields)
         self.assertEqual(ours.header("Content-Type"), theirs.header("Content-Type"))
+        self.assertEqual(ours.header("Content-Type"), test_servers.HTML_TYPE)
         # nginx may leave the length out and close the connection instead.
         self.assertIn(ours.header("Content-Length"), (str(len(ours.body)), None))
         ports = (self.server.port, self.cgi_server.port)
