@@ -1,10 +1,11 @@
 """The Debian package: built with `make deb`, its contents and lintian's
 verdict checked. As root it is also installed with dpkg -i: a site laid out
-with valsetto-site is served by a test Apache with the enabled snippet, the
+with valsetto-site is served by a test Apache with the enabled snippet (and
+the enabled snippets keep Apache's and lighttpd's own configuration valid), the
 host is started as its unit's ExecStart says on a socket passed as
 descriptor 0, the units pass systemd-analyze verify, and the purge leaves
 nothing of the package and the site as it was. The machine is put back
-(package purged, snippet disabled) also when a step fails."""
+(package purged, snippets disabled) also when a step fails."""
 
 import os
 import pwd
@@ -49,6 +50,7 @@ CONTENTS = {
 UNITS = ["/lib/systemd/system/valsetto.socket", "/lib/systemd/system/valsetto.service",
          "/lib/systemd/system/valsetto@.service"]
 ENABLED_SNIPPET = Path("/etc/apache2/conf-enabled/valsetto.conf")
+ENABLED_LIGHTTPD = Path("/etc/lighttpd/conf-enabled/50-valsetto.conf")
 GENRES = ["Tango", "Rumba"]
 
 
@@ -137,8 +139,9 @@ def restore_machine():
     """Purges the package and disables its snippet, whatever state a failed step left."""
     if installed("valsetto") or run(["dpkg-query", "-W", "valsetto"]).returncode == 0:
         run(["dpkg", "--purge", "valsetto"], env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
-    if ENABLED_SNIPPET.is_symlink():
-        ENABLED_SNIPPET.unlink()
+    for link in (ENABLED_SNIPPET, ENABLED_LIGHTTPD):
+        if link.is_symlink():
+            link.unlink()
 
 
 def snapshot(folder):
@@ -183,8 +186,9 @@ class InstalledPackageTests(unittest.TestCase):
         if run(["dpkg-query", "-W", "valsetto"]).returncode == 0:
             self.skipTest("a valsetto package is on this machine already: left alone")
         in_the_way = [p for p in CONTENTS if os.path.lexists(p)]
-        if in_the_way or ENABLED_SNIPPET.is_symlink():
-            self.skipTest(f"files of another install are in the way: {in_the_way or [ENABLED_SNIPPET]}")
+        in_the_way += [str(link) for link in (ENABLED_SNIPPET, ENABLED_LIGHTTPD) if link.is_symlink()]
+        if in_the_way:
+            self.skipTest(f"files of another install are in the way: {in_the_way}")
         self.addCleanup(restore_machine)
         self.work = Path(tempfile.mkdtemp(prefix="valsetto-package-"))
         os.chmod(self.work, 0o755)
@@ -195,6 +199,7 @@ class InstalledPackageTests(unittest.TestCase):
         files = self.install()
         site = self.lay_out_site()
         self.serve_under_apache(site)
+        self.enable_under_lighttpd()
         self.serve_in_process_as_the_unit_says(site)
         self.verify_units()
         self.remove(files, site)
@@ -261,6 +266,9 @@ class InstalledPackageTests(unittest.TestCase):
         done = run(["a2enconf", "valsetto"])
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
         self.assertEqual(os.path.realpath(ENABLED_SNIPPET), "/etc/apache2/conf-available/valsetto.conf")
+        # The machine's own configuration still holds with the snippet in it.
+        done = run(["apache2ctl", "configtest"])
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
         with InstalledApache(site) as server:
             page = livelib.request(server.port, "/audiojs/playlist.cgi?P")
             self.assertEqual(page.status, 200, server.diagnostics())
@@ -271,6 +279,13 @@ class InstalledPackageTests(unittest.TestCase):
             for private in ("folders.txt", "index.txt", "playlist.opt"):
                 with self.subTest(private=private):
                     self.assertIn(livelib.request(server.port, f"/audiojs/{private}").status, (403, 404))
+
+    def enable_under_lighttpd(self):
+        done = run(["lighty-enable-mod", "valsetto"])
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        self.assertEqual(os.path.realpath(ENABLED_LIGHTTPD), "/etc/lighttpd/conf-available/50-valsetto.conf")
+        done = run(["lighttpd", "-tt", "-f", "/etc/lighttpd/lighttpd.conf"])
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
 
     def unit(self, path):
         settings = {}
@@ -325,7 +340,8 @@ class InstalledPackageTests(unittest.TestCase):
         self.assertEqual([f for f in files if os.path.lexists(f)], [])
         self.assertEqual([d for d in ("/usr/lib/valsetto", "/usr/share/valsetto", "/usr/share/doc/valsetto")
                           if os.path.lexists(d)], [])
-        self.assertFalse(os.path.lexists(ENABLED_SNIPPET), "the enabled snippet outlived the package")
+        for link in (ENABLED_SNIPPET, ENABLED_LIGHTTPD):
+            self.assertFalse(os.path.lexists(link), f"{link} outlived the package")
         self.assertEqual(snapshot(site.root), before)
 
 
