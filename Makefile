@@ -1,13 +1,14 @@
 # Valsetto: make (Release build), make check (tests, also under sanitizers),
-# make demo, make bench, make fuzz; make check also runs each fuzz target
-# for 10 s (check-fuzz).
+# make demo, make bench, make fuzz, make deb (the Debian package); make check
+# also runs each fuzz target for 10 s (check-fuzz).
 JOBS ?= $(shell nproc)
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
+DEB_DIR ?= $(BUILD)/deb
 
-.PHONY: all build deps check check-plain check-asan check-fuzz demo bench fuzz clean
+.PHONY: all build deps check check-plain check-asan check-fuzz demo bench fuzz deb clean
 
 all: build
 
@@ -41,6 +42,19 @@ bench: deps build
 
 fuzz: deps
 	FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/fuzz.sh
+
+# dpkg-buildpackage writes beside the tree it builds, so it builds a copy in
+# $(DEB_DIR)/src: the package lands in $(DEB_DIR)/valsetto_<version>_<arch>.deb.
+# debhelper gives the build a HOME of its own; the compiler cache stays the
+# machine's.
+deb:
+	rm -rf $(DEB_DIR)
+	mkdir -p $(DEB_DIR)/src
+	tar -c --exclude-vcs --exclude='./build*' --exclude=node_modules --exclude=__pycache__ . \
+		| tar -x -C $(DEB_DIR)/src
+	cd $(DEB_DIR)/src && CCACHE_DIR="$$(ccache -k cache_dir 2>/dev/null)" dpkg-buildpackage -us -uc -b
+	rm -rf $(DEB_DIR)/src
+	@ls $(DEB_DIR)/valsetto_*.deb
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

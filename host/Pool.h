@@ -1,7 +1,8 @@
 #pragma once
 // A fixed number of worker threads, each with its own FastCGI request,
 // taking turns to accept connections on one listening socket and serving
-// each request through the extension.
+// each request through the extension. Other host processes may accept on
+// the same socket: stopping leaves the socket itself alone.
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -9,6 +10,7 @@
 #include <vector>
 
 struct TExtension;
+struct FCGX_Request;
 
 class TWorkerPool {
 public:
@@ -19,7 +21,8 @@ public:
 
     void Start(int threads);
     // Stops accepting: a worker finishes the request it serves and ends.
-    void Stop();
+    // Whether every worker has ended within timeout.
+    bool Stop(std::chrono::milliseconds timeout);
     // Whether every worker has ended, waiting at most timeout.
     bool WaitEnded(std::chrono::milliseconds timeout);
     // Joins the workers; only after WaitEnded returned true.
@@ -28,6 +31,7 @@ public:
 
 private:
     void Work();
+    int Accept(FCGX_Request& request);
 
     int listenFd_;
     const TExtension& extension_;

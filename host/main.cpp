@@ -3,8 +3,9 @@
 //   isapi-fcgi [-t N] (-s /path/unix.sock | -p PORT) extension.so
 //
 // Without -s and -p it accepts on the listening socket a web server passes
-// as standard input. SIGTERM or SIGINT stops it: no new requests, running
-// ones finish (bounded), then TerminateExtension and exit code 0.
+// as standard input, which other processes may share. SIGTERM, SIGINT or
+// SIGHUP stops it: no new requests, running ones finish (bounded), its own
+// descriptor of the socket is closed, then TerminateExtension and exit code 0.
 #include <fcgiapp.h>
 #include <unistd.h>
 
@@ -89,6 +90,7 @@ sigset_t StopSignals() {
     sigemptyset(&set);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGHUP);
     return set;
 }
 }  // namespace
@@ -115,13 +117,13 @@ int main(int argc, char** argv) {
         // Every worker gone on its own: the listening socket failed.
         if (signal == 0 && pool.WaitEnded(std::chrono::milliseconds(0))) Fail("the listening socket failed");
     }
-    pool.Stop();
-    if (!pool.WaitEnded(DrainTime)) {
+    if (!pool.Stop(DrainTime)) {
         std::fprintf(stderr, "isapi-fcgi: requests still running after %lld s; ending without unloading\n",
                      static_cast<long long>(DrainTime.count()));
         std::_Exit(1);
     }
     pool.Join();
+    close(listenFd);
     extension.TerminateExtension(HSE_TERM_MUST_UNLOAD);
     if (!line.SocketPath.empty()) unlink(line.SocketPath.c_str());
     return 0;

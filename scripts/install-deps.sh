@@ -12,6 +12,7 @@ packages=(
   chromium
   python3 python3-aiosmtpd
   lame sox
+  debhelper dpkg-dev lintian systemd spawn-fcgi
 )
 
 missing=()

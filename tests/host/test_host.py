@@ -1,7 +1,7 @@
 """isapi-fcgi with the echo extension: start-up, the control block built from
 FastCGI parameters, server variables, the body in preloaded bytes and
 ReadClient pieces, the answer's status line and redirect, concurrent workers
-and the stop on SIGTERM. Needs ISAPI_FCGI, ECHO_EXTENSION and
+and the stop on a signal, also of one of several hosts sharing a socket. Needs ISAPI_FCGI, ECHO_EXTENSION and
 ECHO_WITHOUT_FILTER_PROC (CTest sets them)."""
 
 import os
@@ -128,6 +128,34 @@ class StartupTests(unittest.TestCase):
             self.assertEqual(listening, [f"0100007F:{port:04X}"])
         finally:
             host.close()
+
+    def test_hosts_sharing_a_socket_serve_on_when_one_stops(self):
+        # A stopping host shut the shared socket down, so every sibling's
+        # accept failed and all of them ended with it.
+        for sig in (signal.SIGTERM, signal.SIGHUP):
+            with self.subTest(signal=sig.name), tempfile.TemporaryDirectory() as work:
+                path = Path(work) / "shared.sock"
+                with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as listener:
+                    listener.bind(str(path))
+                    listener.listen(8)
+                    hosts = [subprocess.Popen([HOST, "-t", "2", ECHO], stdin=listener.fileno(),
+                                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+                             for _ in range(2)]
+                try:
+                    fcgi_client.request(path, dict(BASE, QUERY_STRING="both"))
+                    hosts[0].send_signal(sig)
+                    self.assertEqual(hosts[0].wait(timeout=30), 0, hosts[0].stderr.read())
+                    for n in range(6):
+                        answer = fcgi_client.request(path, dict(BASE, QUERY_STRING=f"after={n}"))
+                        self.assertEqual(fields(answer)["query"], f"after={n}")
+                    self.assertIsNone(hosts[1].poll(), hosts[1].stderr.read() if hosts[1].poll() else "")
+                finally:
+                    for host in hosts:
+                        if host.poll() is None:
+                            host.send_signal(signal.SIGTERM)
+                        host.wait(timeout=30)
+                        host.stderr.close()
+                self.assertEqual(hosts[1].returncode, 0)
 
     def test_socket_inherited_as_standard_input(self):
         with tempfile.TemporaryDirectory() as work:
@@ -312,8 +340,8 @@ class WorkerTests(unittest.TestCase):
         finally:
             single.close()
 
-    def test_sigterm_lets_the_running_request_finish_then_unloads(self):
-        for sig in (signal.SIGTERM, signal.SIGINT):
+    def test_stop_signal_lets_the_running_request_finish_then_unloads(self):
+        for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
             with self.subTest(signal=sig.name):
                 marker = Path(tempfile.mkdtemp()) / "terminated"
                 host = Host(threads=2, env={"ECHO_TERMINATE_FILE": str(marker)})
