@@ -44,7 +44,9 @@ void TakeBackAppend(int fd, std::size_t written) {
     const off_t end = lseek(fd, 0, SEEK_CUR);
     struct stat st {};
     if (end < static_cast<off_t>(written) || fstat(fd, &st) != 0 || st.st_size != end) return;
-    static_cast<void>(ftruncate(fd, end - static_cast<off_t>(written)));
+    // A cut that fails leaves the torn start: the caller reports the append
+    // as failed either way.
+    if (ftruncate(fd, end - static_cast<off_t>(written)) != 0) return;
 }
 
 // close() reports a failed delayed write (NFS, full disk) that write() did not.

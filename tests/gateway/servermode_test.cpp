@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <regex>
@@ -32,7 +33,10 @@ struct TempFolder {
         const char* made = mkdtemp(pattern);
         Path = made ? made : "/tmp/valsetto-server-failed";
     }
-    ~TempFolder() { std::system(("rm -rf '" + Path + "'").c_str()); }
+    ~TempFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(Path, ignored);
+    }
 };
 
 // Makes this process the program at folder/prog.cgi with no arguments and

@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,7 +31,10 @@ std::string MakeTempFolder() {
 
 struct TempFolder {
     std::string Path = MakeTempFolder();
-    ~TempFolder() { std::system(("rm -rf '" + Path + "'").c_str()); }
+    ~TempFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(Path, ignored);
+    }
     std::string File(const std::string& name) const { return Path + "/" + name; }
     // The same file as the Windows side names it.
     std::string WinFile(const std::string& name) const { return ToWindowsPath(File(name)); }
