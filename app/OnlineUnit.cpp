@@ -84,27 +84,30 @@ void TMainform::CreateUdpEndpoint() {
 }
 
 void TMainform::GeneralHttpEngine1ExecRequest(TObject*) {
-    // 1.
+    // Every request draws from a seed of its own.
     SeedRandom();
-    // 2. A missing file or a refused deletion does not matter.
+    // A missing file or a refused deletion does not matter.
     (void)DeleteFile(PathOfFile(ExecutableFileName()) + StaleMarkerName);
-    // 3.
+    // Every page is HTML.
     GeneralHttpEngine1->SetAutoContentType("text/html");
-    // 4. A thread of a host process serves request after request: each
+    // A thread of a host process serves request after request: each
     // starts from the record a new process has, so what an earlier request
     // loaded (fields a shorter or missing file leaves alone) never shows.
     if (RunningAsLibrary) Options = TOptionsRecord{};
     LoadOptions();
-    // 5. The comparison is exact: "get" takes the other path.
+    // Only a GET carries a command letter. The comparison is exact: "get"
+    // takes the other path.
     if (HttpServerVariable("REQUEST_METHOD") != "GET") {
-        // 6.
+        // A post builds a playlist when its form says so; any other post
+        // writes nothing.
         if (HttpFieldValue("command", "") == "playlistgen") {
             LogHit();
             GeneratePlaylist();
         }
         return;
     }
-    // 7.
+    // The command letter leads the query; what follows it (a password, a
+    // month) stays in QueryText for the page it selects.
     QueryText = HttpServerVariable("QUERY_STRING");
     WriteTrace(QueryText);
     RunCommandLetter(*this, NextCommandLetter());
