@@ -8,14 +8,14 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
 #include "app/OnlineUnit.h"
 #include "gateway/GatewayUnits.h"
 #include "platform/Process.h"
+#include "tests/support/Files.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 // Exit code of a child whose main sequence returned instead of ending the
@@ -24,9 +24,9 @@ constexpr int SequenceReturned = 71;
 constexpr auto Deadline = std::chrono::seconds(30);
 
 std::string MakeFolder(const char* prefix) {
-    std::string pattern = std::string("/tmp/") + prefix + "-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    return pattern;
+    std::string folder = support::MakeTempFolder(prefix);
+    if (folder.empty()) throw std::runtime_error("mkdtemp failed");
+    return folder;
 }
 
 void Redirect(const std::string& path, int flags, int target) {
@@ -69,18 +69,6 @@ std::vector<std::pair<std::string, std::string>> Environment(const TSite& site, 
     _exit(SequenceReturned);
 }
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteAll(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
-
 // Polls so that a child that hangs is killed at the deadline.
 void WaitFor(pid_t pid, TAnswer& answer) {
     const auto until = std::chrono::steady_clock::now() + Deadline;
@@ -106,13 +94,12 @@ TSite::TSite() : Folder(MakeFolder("valsetto-site")) {
 }
 
 TSite::~TSite() {
-    std::error_code ignored;
-    std::filesystem::remove_all(Folder, ignored);
-    std::filesystem::remove_all(Folder + "-io", ignored);
+    support::RemoveFolder(Folder);
+    support::RemoveFolder(Folder + "-io");
 }
 
-void TSite::Put(const std::string& name, const std::string& content) const { WriteAll(Path(name), content); }
-std::string TSite::Get(const std::string& name) const { return ReadAll(Path(name)); }
+void TSite::Put(const std::string& name, const std::string& content) const { support::WriteFileBytes(Path(name), content); }
+std::string TSite::Get(const std::string& name) const { return support::ReadFileBytes(Path(name)); }
 bool TSite::Has(const std::string& name) const { return std::filesystem::exists(Path(name)); }
 
 std::string TAnswer::Body() const {
@@ -122,12 +109,12 @@ std::string TAnswer::Body() const {
 
 TAnswer Serve(const TSite& site, const TRequest& request) {
     const std::string io = site.Folder + "-io";
-    WriteAll(io + "/in", request.Body);
+    support::WriteFileBytes(io + "/in", request.Body);
     TAnswer answer;
     const pid_t pid = fork();
     if (pid < 0) return answer;
     if (pid == 0) ChildMain(site, request, io);
     WaitFor(pid, answer);
-    answer.Output = ReadAll(io + "/out");
+    answer.Output = support::ReadFileBytes(io + "/out");
     return answer;
 }

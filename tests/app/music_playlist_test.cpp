@@ -143,7 +143,7 @@ TEST_F(PlaylistTest, NamesThatAreNoGenreFolderGiveNoSongs) {
     site.AddGenre("Rumba", {"r.mp3"});
     site.Write("own.mp3", "");
     std::filesystem::create_directories(site.SiteFolderOs() + "/outside");
-    std::ofstream(site.SiteFolderOs() + "/outside/secret.mp3") << "";
+    support::WriteFileBytes(site.SiteFolderOs() + "/outside/secret.mp3", "");
     for (const char* name : {"..\\outside", "../outside", "..", ".", "Rumba\\..\\..\\outside", "rumba", "Nope"}) {
         SCOPED_TRACE(name);
         const TPage page = Post({std::string(name) + "=AddGenre", "numsongs=15"});

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 
 #include <cstdio>
-#include <fstream>
 
 #include "app/Music.h"
 #include "app/OnlineUnit.h"
@@ -27,7 +26,7 @@ protected:
     }
     void TearDown() override { Options = TOptionsRecord{}; }
     void Freeze(const std::string& osPath, const std::string& content) const {
-        std::ofstream(osPath, std::ios::binary) << content;
+        support::WriteFileBytes(osPath, content);
         ASSERT_EQ(chmod(osPath.c_str(), 0444), 0);
     }
     TMusicSite site;
