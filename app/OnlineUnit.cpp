@@ -1,6 +1,10 @@
 #include "app/OnlineUnit.h"
 
+#include "app/GenrePage.h"
+#include "app/ManagerPages.h"
+#include "app/MusicIndex.h"
 #include "app/Options.h"
+#include "app/Playlist.h"
 #include "app/qv_unit.h"
 #include "gateway/GenEng.h"
 #include "gateway/HttpEng.h"
@@ -113,6 +117,11 @@ void TMainform::GeneralHttpEngine1ExecRequest(TObject*) {
     RunCommandLetter(*this, NextCommandLetter());
 }
 
+void TMainform::ShowGenrePage() { WriteGenreSelectionPage(); }
+void TMainform::ShowNoGenrePage() { WriteNoGenrePage(); }
+void TMainform::ShowPlaylistPage() { WriteStoredPlaylistPage(); }
+void TMainform::BuildMusicIndex() { RunMusicIndex(); }
+
 void TMainform::SmtpClient1Status(TObject*, const std::string& Msg) { WriteTrace("SMTP Status " + Msg); }
 
 char NextCommandLetter() {
@@ -120,22 +129,6 @@ char NextCommandLetter() {
     const char letter = QueryText.front();
     QueryText.erase(0, 1);
     return letter;
-}
-
-bool CheckPassword() {
-    const std::string pw = Options.password.Value();
-    if (!pw.empty() && QueryText.find(pw) != std::string::npos) return true;
-    if (pw.empty()) return true;
-    if (HttpFieldValue("password", "") == pw) return true;
-    HttpWrite("Password Error");
-    WriteFooter();
-    return false;
-}
-
-void WriteFooter() {
-    HttpWrite(
-        "<br><br><br><p><center><font size=-2>Valsetto - 2026, "
-        "<a href=\"mailto:valsetto@example.org\">write to the maker</a></font></center></body></html>");
 }
 
 void CreateApplication() {

@@ -9,7 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/Music.h"
+#include "app/MusicText.h"
+#include "app/PlaylistFields.h"
 #include "platform/SysUtils.h"
 
 namespace {

@@ -2,8 +2,9 @@
 // row per genre folder, and the shared style block byte for byte.
 #include <gtest/gtest.h>
 
-#include "app/Music.h"
+#include "app/GenrePage.h"
 #include "app/Options.h"
+#include "app/PageChrome.h"
 #include "tests/app/music_test_request.h"
 #include "tests/app/music_test_site.h"
 #include "tests/support/Files.h"

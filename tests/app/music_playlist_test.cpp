@@ -5,9 +5,9 @@
 
 #include <algorithm>
 
-#include "app/Music.h"
 #include "app/OnlineUnit.h"
 #include "app/Options.h"
+#include "app/Playlist.h"
 #include "platform/Random.h"
 #include "platform/StringList.h"
 #include "tests/app/music_test_request.h"

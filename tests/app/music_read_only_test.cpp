@@ -6,9 +6,10 @@
 
 #include <cstdio>
 
-#include "app/Music.h"
+#include "app/MusicIndex.h"
 #include "app/OnlineUnit.h"
 #include "app/Options.h"
+#include "app/Playlist.h"
 #include "platform/Exception.h"
 #include "tests/app/music_test_request.h"
 #include "tests/app/music_test_site.h"

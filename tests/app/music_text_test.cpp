@@ -2,7 +2,8 @@
 // page paths, template expansion and the playlist request's fields.
 #include <gtest/gtest.h>
 
-#include "app/Music.h"
+#include "app/MusicText.h"
+#include "app/PlaylistFields.h"
 #include "platform/StringList.h"
 
 namespace {
