@@ -66,7 +66,7 @@ void GeneratePlaylist() {
     THttpEngine* engine = CurrentHttpEngine();
     const std::vector<std::string> entries = engine ? engine->Fields().Lines() : std::vector<std::string>();
     TraceFields(entries);
-    const TPlaylistRequest request = ScanPlaylistFields(entries);
+    const TPlaylistRequest request = ScanPlaylistFields(PostedFields(entries));
     if (request.Genres.empty()) {
         WriteNoGenrePage();
         return;
@@ -76,7 +76,7 @@ void GeneratePlaylist() {
     std::vector<std::string> songlist;
     for (const auto& posted : request.Genres) {
         const std::string folder = GenreFolderFor(posted, listed);
-        genres.push_back(folder.empty() ? posted : folder);
+        genres.push_back(folder.empty() ? posted.Sent : folder);
         if (!folder.empty()) AppendGenreSongs(folder, songlist);
     }
     SaveListReplacing(songlist, ProgramFolder() + "Songlist.txt");

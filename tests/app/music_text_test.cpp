@@ -109,18 +109,24 @@ TEST(ScanPlaylistFields, SongCount) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.entry);
-        EXPECT_EQ(ScanPlaylistFields({"Rumba=AddGenre", c.entry}).SongCount, c.want);
+        EXPECT_EQ(ScanPlaylistFields(PostedFields({"Rumba=AddGenre", c.entry})).SongCount, c.want);
     }
-    EXPECT_EQ(ScanPlaylistFields({"Rumba=AddGenre"}).SongCount, 25);
+    EXPECT_EQ(ScanPlaylistFields(PostedFields({"Rumba=AddGenre"})).SongCount, 25);
 }
 
 TEST(ScanPlaylistFields, GenresInFieldOrderAndLastCountWins) {
-    const auto request = ScanPlaylistFields(
+    const auto request = ScanPlaylistFields(PostedFields(
         {"Cha Cha=AddGenre", "command=playlistgen", "numsongs=15", "Rock.n.Roll=AddGenre", "numsongs=50",
-         "x=AddGenre=AddGenre", "=AddGenre", "Tango=addgenre"});
-    EXPECT_EQ(request.Genres, (std::vector<std::string>{"Cha Cha", "Rock.n.Roll", "x", ""}));
+         "x=AddGenre=AddGenre", "=AddGenre", "Tango=addgenre", "y=1=AddGenre", "Cha%20Cha=AddGenre"}));
+    std::vector<std::string> sent, decoded;
+    for (const auto& genre : request.Genres) {
+        sent.push_back(genre.Sent);
+        decoded.push_back(genre.Decoded);
+    }
+    EXPECT_EQ(sent, (std::vector<std::string>{"Cha Cha", "Rock.n.Roll", "x", "", "y=1", "Cha%20Cha"}));
+    EXPECT_EQ(decoded, (std::vector<std::string>{"Cha Cha", "Rock.n.Roll", "x", "", "y=1", "Cha Cha"}));
     EXPECT_EQ(request.SongCount, 50);
-    EXPECT_TRUE(ScanPlaylistFields({"command=playlistgen", "numsongs=15"}).Genres.empty());
+    EXPECT_TRUE(ScanPlaylistFields(PostedFields({"command=playlistgen", "numsongs=15"})).Genres.empty());
 }
 
 TEST(GenreFolderFor, OnlyListedFoldersAsSentOrDecoded) {
@@ -137,6 +143,6 @@ TEST(GenreFolderFor, OnlyListedFoldersAsSentOrDecoded) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.posted);
-        EXPECT_EQ(GenreFolderFor(c.posted, listed), c.want);
+        EXPECT_EQ(GenreFolderFor(PostedGenre(c.posted), listed), c.want);
     }
 }
