@@ -19,12 +19,6 @@ int Occurrences(const std::string& text, const std::string& what) {
     return count;
 }
 
-TRequest Post(const std::string& body) {
-    TRequest request;
-    request.Method = "POST";
-    request.Body = body;
-    return request;
-}
 }  // namespace
 
 TEST(MusicRequests, GenrePageFollowsTheIndexReport) {

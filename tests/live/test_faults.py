@@ -26,16 +26,7 @@ PASSWORD = "Tango42"
 NUMSONGS = 15
 MUSIC = {genre: [f"{genre} {n:02d}" for n in range(1, 21)] for genre in ("Tango", "Rumba", "Waltz")}
 PAGE_END = b"<!-- end of playlist page -->\r\n"
-TEMPLATE = "\r\n".join([
-    "<html><head><title>Music</title></head><body>",
-    "BREAKGENRE",
-    "<ul>",
-    "BREAKMUSIC",
-    "<insert songlist>",
-    "</ul>",
-    "</body></html>",
-    "<!-- end of playlist page -->",
-]) + "\r\n"
+TEMPLATE = livelib.page_template(tail=["<!-- end of playlist page -->"])
 FOOTER_END = b"</font></center></body></html>\r\n"
 ERROR_PAGE = re.compile(rb"^<html><body>Unhandled Exception: [^\r\n]+</body></html>\r\n$")
 ITEM = re.compile(rb'^<li><a href="#" data-src="[^"]*">\(([^)]*)\) ([^<]*)</a></li>\r$', re.M)
