@@ -364,10 +364,13 @@ class HalfBody(FaultCase):
     def served_run(self, result):
         head = (f"POST {CGI} HTTP/1.0\r\nHost: 127.0.0.1:{self.web.port}\r\n"
                 "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 100\r\n\r\n").encode()
+        # The direct run's process is told apart by its pid, so that pid must
+        # be known before any process counts as lighttpd's.
+        livelib.wait_until(lambda: "direct_pid" in result, 10, "the direct run to start")
         with socket.create_connection(("127.0.0.1", self.web.port), timeout=self.BOUND + 10) as s:
             s.sendall(head + self.HALF)
             sent = time.monotonic()
-            others = lambda: [p for p in livelib.program_processes(self.site.cgi) if p != result.get("direct_pid")]
+            others = lambda: [p for p in livelib.program_processes(self.site.cgi) if p != result["direct_pid"]]
             try:
                 livelib.wait_until(lambda: others(), 10, "lighttpd to start the program")
             except TimeoutError:
