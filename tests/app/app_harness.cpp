@@ -29,12 +29,6 @@ std::string MakeFolder(const char* prefix) {
     return folder;
 }
 
-void Redirect(const std::string& path, int flags, int target) {
-    const int fd = open(path.c_str(), flags, 0600);
-    if (fd < 0 || dup2(fd, target) < 0) _exit(90);
-    close(fd);
-}
-
 std::vector<std::pair<std::string, std::string>> Environment(const TSite& site, const TRequest& request) {
     std::vector<std::pair<std::string, std::string>> env = {
         {"SERVER_SOFTWARE", "TestServer/1.0"},
@@ -59,8 +53,8 @@ std::vector<std::pair<std::string, std::string>> Environment(const TSite& site, 
 [[noreturn]] void ChildMain(const TSite& site, const TRequest& request, const std::string& io) {
     clearenv();
     for (const auto& [name, value] : Environment(site, request)) setenv(name.c_str(), value.c_str(), 1);
-    Redirect(io + "/in", O_RDONLY, 0);
-    Redirect(io + "/out", O_WRONLY | O_CREAT | O_TRUNC, 1);
+    support::RedirectOrExit(io + "/in", O_RDONLY, 0);
+    support::RedirectOrExit(io + "/out", O_WRONLY | O_CREAT | O_TRUNC, 1);
     std::string program = site.Path("playlist.cgi");
     char* argv[] = {program.data(), nullptr};
     InitProcess(1, argv);

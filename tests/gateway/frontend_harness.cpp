@@ -24,19 +24,13 @@
 namespace {
 std::string childFolder;
 
-void Redirect(const std::string& path, int flags, int target) {
-    const int fd = open(path.c_str(), flags, 0600);
-    if (fd < 0 || dup2(fd, target) < 0) _exit(90);
-    close(fd);
-}
-
 [[noreturn]] void ChildMain(const TChildRun& run, const std::string& folder, const std::function<void()>& body) {
     childFolder = folder;
     clearenv();
     for (const auto& [name, value] : run.Environment) setenv(name.c_str(), value.c_str(), 1);
     setenv("CGI_LOG_DIR", (folder + "/log").c_str(), 1);
-    Redirect(folder + "/in", O_RDONLY, 0);
-    Redirect(folder + "/out", O_WRONLY | O_CREAT | O_TRUNC, 1);
+    support::RedirectOrExit(folder + "/in", O_RDONLY, 0);
+    support::RedirectOrExit(folder + "/out", O_WRONLY | O_CREAT | O_TRUNC, 1);
     std::vector<std::string> words{folder + "/valsetto.cgi"};
     words.insert(words.end(), run.Arguments.begin(), run.Arguments.end());
     std::vector<char*> argv;

@@ -28,17 +28,6 @@ struct TClient {
     TSocketComponent Socket{nullptr};
 };
 
-// Runs f and returns the message of the exception it raised ("" if none).
-template <class E = Exception, class F>
-std::string FailureOf(F f) {
-    try {
-        f();
-    } catch (const E& e) {
-        return e.Message;
-    }
-    return "";
-}
-
 }  // namespace
 
 TEST(SocketComponent, DottedHostConnectsWithoutLookup) {

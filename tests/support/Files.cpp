@@ -1,5 +1,8 @@
 #include "tests/support/Files.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -16,6 +19,12 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
     return static_cast<bool>(out.flush());
+}
+
+void RedirectOrExit(const std::string& path, int flags, int target) {
+    const int fd = open(path.c_str(), flags, 0600);
+    if (fd < 0 || dup2(fd, target) < 0) _exit(90);
+    close(fd);
 }
 
 std::vector<std::string> GoldenLines(const std::string& relativePath) {
