@@ -1,13 +1,12 @@
-#include "app/Music.h"
-#include "app/OnlineUnit.h"
+#include "app/GenrePage.h"
+
+#include "app/MusicIndex.h"
+#include "app/PageChrome.h"
 #include "app/qv_unit.h"
 #include "gateway/HttpEng.h"
 #include "gateway/UrlEncoded.h"
 
 namespace {
-// The form posts back to the program itself over plain HTTP.
-std::string FormTarget() { return "http://" + HttpServerVariable("HTTP_HOST") + HttpServerVariable("SCRIPT_NAME"); }
-
 void WriteFormHead() {
     HttpWrite("<center><h2>Marbeck Ballroom Playlist Builder</h2></center>");
     HttpWrite("<br><center>Build your own custom Playlist with the selections below<br>");
@@ -41,21 +40,10 @@ void WriteSongCountRows() {
 }
 }  // namespace
 
-void StartHtmlPage() {
-    if (THttpEngine* engine = CurrentHttpEngine()) engine->SetAutoContentType(PageContentType);
-}
-
 // The browser hands the radio's name back unescaped, form-encoded.
 std::string GenreRow(const std::string& genre) {
     const std::string name = HtmlEscape(genre);
     return "<tr><td>" + name + "</td><td><input type=\"radio\" name=\"" + name + "\" value=\"AddGenre\"></td></tr>";
-}
-
-void WritePlaylistBuilderHead() {
-    HttpWrite("<html><head><meta name=\"Generator\" content=\"Valsetto\">");
-    HttpWrite("<title>Valsetto Playlist Generator</title>");
-    WriteStyleBlock();
-    HttpWrite("</head><body bgcolor=\"#000000\" link=\"FF0000\" vlink=\"#FF0000\" text=\"#FF0066\">");
 }
 
 // The index is rebuilt first so the genre rows follow the folders on disk;
@@ -68,39 +56,4 @@ void WriteGenreSelectionPage() {
     WriteGenreRows();
     WriteSongCountRows();
     WriteFooter();
-}
-
-void TMainform::ShowGenrePage() { WriteGenreSelectionPage(); }
-
-void WriteStyleBlock() {
-    static const char* const lines[] = {
-        "<style type=\"text/css\">",
-        "<!--",
-        "#butt {",
-        "   display: block;",
-        "   height: 40px; ",
-        "    width: 100px; ",
-        "    background: #34696f; ",
-        "    border: 2px solid rgba(33, 68, 72, 0.59);",
-        "   color: rgba(255, 255, 255, 0.55); ",
-        "   text-align: center; ",
-        "   font: bold 20px/40px \"Helvetica Neue\", Arial, Helvetica, Geneva, sans-serif; ",
-        "  text-shadow: 0 2px 2px rgba(255, 255, 255, 0.2);",
-        "}",
-        "a.button2 {  ",
-        "   text-decoration: none; ",
-        "} ",
-        "a.button:hover { ",
-        "   background: #3d7a80;",
-        "   background: -webkit-linear-gradient(top, #3d7a80, #2f5f63); ",
-        "   background: -moz-linear-gradient(top, #3d7a80, #2f5f63);",
-        "  background: -o-linear-gradient(top, #3d7a80, #2f5f63); ",
-        "   background: -ms-linear-gradient(top, #3d7a80, #2f5f63);",
-        "   background: linear-gradient(top, #3d7a80, #2f5f63);",
-        "}",
-        "-->",
-        "</style>",
-        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">",
-    };
-    for (const char* line : lines) HttpWrite(line);
 }

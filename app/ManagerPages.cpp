@@ -1,7 +1,8 @@
-// The operator functions: the password-gated manager page, the report of the
-// request's server variables and the two option toggles.
+#include "app/ManagerPages.h"
+
 #include "app/OnlineUnit.h"
 #include "app/Options.h"
+#include "app/PageChrome.h"
 #include "gateway/GenEng.h"
 #include "gateway/HttpEng.h"
 #include "gateway/UrlEncoded.h"
@@ -10,8 +11,6 @@ namespace {
 // Rows longer than this are cut, value and closing tags alike.
 constexpr std::size_t MaxManagerRow = 255;
 const char* const PageStart = "<html><body bgcolor=\"#FFFFFF\" text=\"#0000AA\">";
-
-std::string FormTarget() { return "http://" + HttpServerVariable("HTTP_HOST") + HttpServerVariable("SCRIPT_NAME"); }
 
 void StartHtmlResponse() { Mainform->GeneralHttpEngine1->SetAutoContentType(PageContentType); }
 
@@ -38,6 +37,16 @@ void WriteToggleAnswer(const char* subject, bool on) {
     HttpWrite(on ? "ON" : "OFF");
 }
 }  // namespace
+
+bool CheckPassword() {
+    const std::string pw = Options.password.Value();
+    if (!pw.empty() && QueryText.find(pw) != std::string::npos) return true;
+    if (pw.empty()) return true;
+    if (HttpFieldValue("password", "") == pw) return true;
+    HttpWrite("Password Error");
+    WriteFooter();
+    return false;
+}
 
 void ShowManagerPage() {
     if (!CheckPassword()) return;

@@ -1,6 +1,7 @@
+#include "app/MusicFiles.h"
+
 #include <atomic>
 
-#include "app/Music.h"
 #include "app/qv_unit.h"
 #include "platform/Exception.h"
 #include "platform/Files.h"

@@ -1,6 +1,9 @@
-#include "app/Music.h"
-#include "app/OnlineUnit.h"
+#include "app/MusicIndex.h"
+
+#include "app/MusicFiles.h"
+#include "app/MusicText.h"
 #include "app/Options.h"
+#include "app/PageChrome.h"
 #include "app/qv_unit.h"
 #include "gateway/HttpEng.h"
 #include "platform/DateTime.h"
@@ -71,8 +74,6 @@ void RunMusicIndex() {
     index.Commit();
     WriteIndexReport();
 }
-
-void TMainform::BuildMusicIndex() { RunMusicIndex(); }
 
 // A page that cannot be created (no such folder beside "audiojs") is skipped;
 // with no template the page is left empty.

@@ -1,6 +1,11 @@
 #include "app/OnlineUnit.h"
 
+#include "app/GenrePage.h"
+#include "app/ManagerPages.h"
+#include "app/MusicIndex.h"
 #include "app/Options.h"
+#include "app/PageChrome.h"
+#include "app/Playlist.h"
 #include "app/qv_unit.h"
 #include "gateway/GenEng.h"
 #include "gateway/HttpEng.h"
@@ -84,31 +89,39 @@ void TMainform::CreateUdpEndpoint() {
 }
 
 void TMainform::GeneralHttpEngine1ExecRequest(TObject*) {
-    // 1.
+    // Every request draws from a seed of its own.
     SeedRandom();
-    // 2. A missing file or a refused deletion does not matter.
+    // A missing file or a refused deletion does not matter.
     (void)DeleteFile(PathOfFile(ExecutableFileName()) + StaleMarkerName);
-    // 3.
+    // Every page is HTML.
     GeneralHttpEngine1->SetAutoContentType(PageContentType);
-    // 4. A thread of a host process serves request after request: each
+    // A thread of a host process serves request after request: each
     // starts from the record a new process has, so what an earlier request
     // loaded (fields a shorter or missing file leaves alone) never shows.
     if (RunningAsLibrary) Options = TOptionsRecord{};
     LoadOptions();
-    // 5. The comparison is exact: "get" takes the other path.
+    // Only a GET carries a command letter. The comparison is exact: "get"
+    // takes the other path.
     if (HttpServerVariable("REQUEST_METHOD") != "GET") {
-        // 6.
+        // A post builds a playlist when its form says so; any other post
+        // writes nothing.
         if (HttpFieldValue("command", "") == "playlistgen") {
             LogHit();
             GeneratePlaylist();
         }
         return;
     }
-    // 7.
+    // The command letter leads the query; what follows it (a password, a
+    // month) stays in QueryText for the page it selects.
     QueryText = HttpServerVariable("QUERY_STRING");
     WriteTrace(QueryText);
     RunCommandLetter(*this, NextCommandLetter());
 }
+
+void TMainform::ShowGenrePage() { WriteGenreSelectionPage(); }
+void TMainform::ShowNoGenrePage() { WriteNoGenrePage(); }
+void TMainform::ShowPlaylistPage() { WriteStoredPlaylistPage(); }
+void TMainform::BuildMusicIndex() { RunMusicIndex(); }
 
 void TMainform::SmtpClient1Status(TObject*, const std::string& Msg) { WriteTrace("SMTP Status " + Msg); }
 
@@ -117,22 +130,6 @@ char NextCommandLetter() {
     const char letter = QueryText.front();
     QueryText.erase(0, 1);
     return letter;
-}
-
-bool CheckPassword() {
-    const std::string pw = Options.password.Value();
-    if (!pw.empty() && QueryText.find(pw) != std::string::npos) return true;
-    if (pw.empty()) return true;
-    if (HttpFieldValue("password", "") == pw) return true;
-    HttpWrite("Password Error");
-    WriteFooter();
-    return false;
-}
-
-void WriteFooter() {
-    HttpWrite(
-        "<br><br><br><p><center><font size=-2>Valsetto - 2026, "
-        "<a href=\"mailto:valsetto@example.org\">write to the maker</a></font></center></body></html>");
 }
 
 void CreateApplication() {

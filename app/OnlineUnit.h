@@ -1,6 +1,6 @@
 #pragma once
-// The application: the main form with its components, the request handler
-// and the process-wide state the pages share.
+// The application: the main form with its components and the request
+// handler that dispatches to the pages.
 #include <string>
 
 #include "platform/Forms.h"
@@ -22,11 +22,11 @@ public:
     void GeneralHttpEngine1ExecRequest(TObject* Sender);
     void SmtpClient1Status(TObject* Sender, const std::string& Msg);
 
-    // Pages, each in its own module.
-    void ShowGenrePage();     // GenrePage.cpp
-    void ShowNoGenrePage();   // Playlist.cpp
-    void ShowPlaylistPage();  // Playlist.cpp
-    void BuildMusicIndex();   // MusicIndex.cpp
+    // The pages, each written by its own module.
+    void ShowGenrePage();
+    void ShowNoGenrePage();
+    void ShowPlaylistPage();
+    void BuildMusicIndex();
 
 private:
     void CreateHttpEngine();
@@ -43,21 +43,6 @@ extern thread_local std::string QueryText;
 // The first character of QueryText, removed from it; a blank when it is
 // empty.
 char NextCommandLetter();
-// The manager page's gate: passes when the stored password occurs in
-// QueryText, when none is stored, or when the field "password" equals it;
-// otherwise writes "Password Error" and the footer and fails.
-bool CheckPassword();
-void WriteFooter();
-// The content type of every page. Genre and song names go into the pages as
-// the file system gives them, which on Linux is UTF-8; without the charset a
-// browser would read them in its own legacy encoding.
-inline constexpr const char* PageContentType = "text/html; charset=utf-8";
-
-// The operator functions (ManagerPages.cpp).
-void ShowManagerPage();
-void ShowReport();
-void SetDiagnostics(bool on);
-void SetLogRecording(bool on);
 
 // The program's main sequence after the gateway units have started: the
 // application object, Mainform (whose engine serves the request when the
@@ -66,5 +51,3 @@ void RunApplication();
 // The same sequence without the message loop, for a host process: there the
 // host's threads bring the requests.
 void CreateApplication();
-// Playlist.cpp
-void GeneratePlaylist();

@@ -1,6 +1,10 @@
-#include "app/Music.h"
-#include "app/OnlineUnit.h"
+#include "app/Playlist.h"
+
+#include "app/MusicFiles.h"
+#include "app/MusicText.h"
 #include "app/Options.h"
+#include "app/PageChrome.h"
+#include "app/PlaylistFields.h"
 #include "app/qv_unit.h"
 #include "gateway/HttpEng.h"
 #include "platform/Files.h"
@@ -27,8 +31,6 @@ void TraceDraw(const TDrawResult& draw, const TSongPool& pool) {
 }
 
 }  // namespace
-
-std::string PickSong(const std::string& genre, TSongPool& songlist) { return songlist.PickSong(genre); }
 
 // One genre per pass in the order of genres, from a random start; a genre
 // that has run out is still visited. The stop tests follow the draw, so a
@@ -64,7 +66,7 @@ void GeneratePlaylist() {
     THttpEngine* engine = CurrentHttpEngine();
     const std::vector<std::string> entries = engine ? engine->Fields().Lines() : std::vector<std::string>();
     TraceFields(entries);
-    const TPlaylistRequest request = ScanPlaylistFields(entries);
+    const TPlaylistRequest request = ScanPlaylistFields(PostedFields(entries));
     if (request.Genres.empty()) {
         WriteNoGenrePage();
         return;
@@ -74,7 +76,7 @@ void GeneratePlaylist() {
     std::vector<std::string> songlist;
     for (const auto& posted : request.Genres) {
         const std::string folder = GenreFolderFor(posted, listed);
-        genres.push_back(folder.empty() ? posted : folder);
+        genres.push_back(folder.empty() ? posted.Sent : folder);
         if (!folder.empty()) AppendGenreSongs(folder, songlist);
     }
     SaveListReplacing(songlist, ProgramFolder() + "Songlist.txt");
@@ -85,7 +87,7 @@ void GeneratePlaylist() {
     WritePlaylistPage(draw.Playlist);
 }
 
-void TMainform::ShowPlaylistPage() {
+void WriteStoredPlaylistPage() {
     const std::string playlistPath = ProgramFolder() + "RandomPlaylist.txt";
     if (!FileExists(playlistPath)) return;
     TStringList playlist;
@@ -101,5 +103,3 @@ void WriteNoGenrePage() {
     HttpWrite("</center>");
     WriteFooter();
 }
-
-void TMainform::ShowNoGenrePage() { WriteNoGenrePage(); }

@@ -1,6 +1,7 @@
+#include "app/SongPool.h"
+
 #include <unordered_map>
 
-#include "app/Music.h"
 #include "platform/Random.h"
 
 namespace {
@@ -72,3 +73,5 @@ std::string TSongPool::PickSong(const std::string& genre) {
     const auto bar = entry.find('|');
     return bar == std::string::npos ? std::string() : entry.substr(bar + 1, MaxItemLength);
 }
+
+std::string PickSong(const std::string& genre, TSongPool& songlist) { return songlist.PickSong(genre); }

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/Music.h"
+#include "app/MusicText.h"
 #include "platform/StringList.h"
 
 namespace {

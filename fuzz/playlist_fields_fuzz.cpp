@@ -9,7 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/Music.h"
+#include "app/MusicText.h"
+#include "app/PlaylistFields.h"
 #include "platform/SysUtils.h"
 
 namespace {
@@ -27,13 +28,13 @@ std::vector<std::string> Lines(std::string_view bytes) {
 }
 
 void CheckScan(const std::vector<std::string>& entries) {
-    const TPlaylistRequest request = ScanPlaylistFields(entries);
+    const TPlaylistRequest request = ScanPlaylistFields(PostedFields(entries));
     std::size_t genre = 0;
     std::int32_t count = 25;
     for (const auto& entry : entries) {
         const std::size_t choice = entry.find("=AddGenre");
         if (choice != std::string::npos) {
-            Check(genre < request.Genres.size() && request.Genres[genre] == entry.substr(0, choice));
+            Check(genre < request.Genres.size() && request.Genres[genre].Sent == entry.substr(0, choice));
             ++genre;
         } else if (entry.find("numsongs=") != std::string::npos) {
             count = SongCountOfEntry(entry);
@@ -49,13 +50,13 @@ void CheckGenreFolders(const std::vector<std::string>& entries) {
     if (!entries.empty() && !entries[0].empty() && entries[0].find_first_of("\\/") == std::string::npos)
         listed.push_back(entries[0]);
     for (const auto& posted : entries) {
-        const std::string folder = GenreFolderFor(posted, listed);
+        const std::string folder = GenreFolderFor(PostedGenre(posted), listed);
         if (folder.empty()) continue;
         bool known = false;
         for (const auto& name : listed) known = known || name == folder;
         Check(known && folder.find_first_of("\\/") == std::string::npos);
     }
-    for (const auto& name : listed) Check(GenreFolderFor(name, listed) == name);
+    for (const auto& name : listed) Check(GenreFolderFor(PostedGenre(name), listed) == name);
 }
 
 void CheckPlayerPath(const std::string& path) {

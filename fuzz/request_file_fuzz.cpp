@@ -9,10 +9,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "fuzz/ScratchFolder.h"
 #include "gateway/HttpEng.h"
 #include "gateway/ServerModeRequest.h"
 #include "gateway/UrlEncoded.h"
@@ -24,18 +24,8 @@ void Check(bool condition) {
     if (!condition) __builtin_trap();
 }
 
-namespace fs = std::filesystem;
-// Never destroyed: the exit handler that removes its folder still reads it.
 const std::string& ClaimedFile() {
-    static const std::string& path = *[] {
-        std::string pattern = (fs::temp_directory_path() / "valsetto-request-fuzz-XXXXXX").string();
-        Check(mkdtemp(pattern.data()) != nullptr);
-        std::atexit([] {
-            std::error_code ignored;
-            fs::remove_all(fs::path(ClaimedFile()).parent_path(), ignored);
-        });
-        return new std::string(pattern + "/valsetto_10-0-0-1_0002A_cnf");
-    }();
+    static const std::string path = ScratchFolder() + "/valsetto_10-0-0-1_0002A_cnf";
     return path;
 }
 

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "fuzz/ScratchFolder.h"
 #include "gateway/CGIWEng.h"
 #include "gateway/CGIWEngData.h"
 #include "gateway/HttpEng.h"
@@ -43,17 +44,8 @@ std::string ReadAll(TStream& stream) {
 // with no separator in the bytes, every file the data names (output,
 // content, external fields) lies in it.
 namespace fs = std::filesystem;
-// Never destroyed: the exit handler that removes the folder still reads it.
 const fs::path& Scratch() {
-    static const fs::path& folder = *[] {
-        std::string pattern = (fs::temp_directory_path() / "valsetto-wincgi-fuzz-XXXXXX").string();
-        Check(mkdtemp(pattern.data()) != nullptr);
-        std::atexit([] {
-            std::error_code ignored;
-            fs::remove_all(Scratch(), ignored);
-        });
-        return new fs::path(pattern);
-    }();
+    static const fs::path folder = ScratchFolder();
     return folder;
 }
 

@@ -102,8 +102,9 @@ std::string TSocketComponent::ErrorMessage(int code) {
     return WinsockErrorText(code);
 }
 
-// Equality, not the bit test some hosts used, so that errors such as 10039,
-// 10043 and 10047 are not taken for the expected one.
+// Equality, not the bit test some hosts used, so that an error whose number
+// holds the expected one's bits (WSAEDESTADDRREQ, WSAEPROTONOSUPPORT and
+// WSAEAFNOSUPPORT hold those of WSAEWOULDBLOCK) is not taken for it.
 void TSocketComponent::CheckError(int expected) {
     ReportStatus(16, "Checking Error In Error Manager");
     LastErrorNo = WSAGetLastError();

@@ -56,13 +56,7 @@ bool TypeOf(const std::string& folder, const dirent& entry, bool& isDirectory) {
 
 std::vector<TDirectoryName> ListDirectoryNames(const std::string& pattern) {
     const std::string osPattern = ToOsPath(pattern);
-    const auto slash = osPattern.rfind('/');
-    std::string folder = ".";
-    std::string mask = osPattern;
-    if (slash != std::string::npos) {
-        folder = slash == 0 ? "/" : osPattern.substr(0, slash);
-        mask = osPattern.substr(slash + 1);
-    }
+    const auto [folder, mask] = SplitSearchPattern(osPattern);
     std::vector<TDirectoryName> found;
     if (DIR* dir = opendir(folder.c_str())) {
         while (const dirent* entry = readdir(dir)) {

@@ -119,16 +119,16 @@ bool MatchesMask(std::string_view name, std::string_view pattern) {
     return p == pattern.size();
 }
 
+TSearchPattern SplitSearchPattern(const std::string& osPattern) {
+    const auto slash = osPattern.rfind('/');
+    if (slash == std::string::npos) return {".", osPattern};
+    return {slash == 0 ? "/" : osPattern.substr(0, slash), osPattern.substr(slash + 1)};
+}
+
 int FindFirst(const std::string& pattern, int attributes, TSearchRec& rec) {
     FindClose(rec);
     const std::string osPattern = ToOsPath(pattern);
-    const auto slash = osPattern.rfind('/');
-    std::string folder = ".";
-    std::string mask = osPattern;
-    if (slash != std::string::npos) {
-        folder = slash == 0 ? "/" : osPattern.substr(0, slash);
-        mask = osPattern.substr(slash + 1);
-    }
+    const auto [folder, mask] = SplitSearchPattern(osPattern);
     auto listing = std::make_shared<TSearchListing>();
     const int error = ListFolder(folder, mask, ~attributes & faSpecial, *listing);
     if (error != 0) return error;

@@ -97,6 +97,13 @@ void FindClose(TSearchRec& rec);
 // True when name matches the wildcard pattern ignoring case ("*", "?";
 // "*.*" matches everything).
 bool MatchesMask(std::string_view name, std::string_view pattern);
+// A search pattern in OS form split at its last "/": the folder ("." when it
+// names none) and the mask the folder's names are matched against.
+struct TSearchPattern {
+    std::string Folder;
+    std::string Mask;
+};
+TSearchPattern SplitSearchPattern(const std::string& osPattern);
 
 // The names a wildcard listing of any attributes gives (FindFirst with
 // faAnyFile), in the same order, each with whether it is a folder; "." and

@@ -8,14 +8,14 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
 #include "app/OnlineUnit.h"
 #include "gateway/GatewayUnits.h"
 #include "platform/Process.h"
+#include "tests/support/Files.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 // Exit code of a child whose main sequence returned instead of ending the
@@ -24,15 +24,9 @@ constexpr int SequenceReturned = 71;
 constexpr auto Deadline = std::chrono::seconds(30);
 
 std::string MakeFolder(const char* prefix) {
-    std::string pattern = std::string("/tmp/") + prefix + "-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    return pattern;
-}
-
-void Redirect(const std::string& path, int flags, int target) {
-    const int fd = open(path.c_str(), flags, 0600);
-    if (fd < 0 || dup2(fd, target) < 0) _exit(90);
-    close(fd);
+    std::string folder = support::MakeTempFolder(prefix);
+    if (folder.empty()) throw std::runtime_error("mkdtemp failed");
+    return folder;
 }
 
 std::vector<std::pair<std::string, std::string>> Environment(const TSite& site, const TRequest& request) {
@@ -59,26 +53,14 @@ std::vector<std::pair<std::string, std::string>> Environment(const TSite& site, 
 [[noreturn]] void ChildMain(const TSite& site, const TRequest& request, const std::string& io) {
     clearenv();
     for (const auto& [name, value] : Environment(site, request)) setenv(name.c_str(), value.c_str(), 1);
-    Redirect(io + "/in", O_RDONLY, 0);
-    Redirect(io + "/out", O_WRONLY | O_CREAT | O_TRUNC, 1);
+    support::RedirectOrExit(io + "/in", O_RDONLY, 0);
+    support::RedirectOrExit(io + "/out", O_WRONLY | O_CREAT | O_TRUNC, 1);
     std::string program = site.Path("playlist.cgi");
     char* argv[] = {program.data(), nullptr};
     InitProcess(1, argv);
     StartGatewayUnits();
     RunApplication();
     _exit(SequenceReturned);
-}
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteAll(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
 }
 
 // Polls so that a child that hangs is killed at the deadline.
@@ -106,13 +88,12 @@ TSite::TSite() : Folder(MakeFolder("valsetto-site")) {
 }
 
 TSite::~TSite() {
-    std::error_code ignored;
-    std::filesystem::remove_all(Folder, ignored);
-    std::filesystem::remove_all(Folder + "-io", ignored);
+    support::RemoveFolder(Folder);
+    support::RemoveFolder(Folder + "-io");
 }
 
-void TSite::Put(const std::string& name, const std::string& content) const { WriteAll(Path(name), content); }
-std::string TSite::Get(const std::string& name) const { return ReadAll(Path(name)); }
+void TSite::Put(const std::string& name, const std::string& content) const { support::WriteFileBytes(Path(name), content); }
+std::string TSite::Get(const std::string& name) const { return support::ReadFileBytes(Path(name)); }
 bool TSite::Has(const std::string& name) const { return std::filesystem::exists(Path(name)); }
 
 std::string TAnswer::Body() const {
@@ -122,12 +103,12 @@ std::string TAnswer::Body() const {
 
 TAnswer Serve(const TSite& site, const TRequest& request) {
     const std::string io = site.Folder + "-io";
-    WriteAll(io + "/in", request.Body);
+    support::WriteFileBytes(io + "/in", request.Body);
     TAnswer answer;
     const pid_t pid = fork();
     if (pid < 0) return answer;
     if (pid == 0) ChildMain(site, request, io);
     WaitFor(pid, answer);
-    answer.Output = ReadAll(io + "/out");
+    answer.Output = support::ReadFileBytes(io + "/out");
     return answer;
 }

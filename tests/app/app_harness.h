@@ -31,6 +31,19 @@ struct TRequest {
     std::vector<std::pair<std::string, std::string>> Extra;  // more variables
 };
 
+// A GET with this query, and a POST with this body.
+inline TRequest Get(const std::string& query) {
+    TRequest request;
+    request.Query = query;
+    return request;
+}
+inline TRequest Post(const std::string& body) {
+    TRequest request;
+    request.Method = "POST";
+    request.Body = body;
+    return request;
+}
+
 struct TAnswer {
     bool Exited = false;  // false: killed, or it outlived its deadline
     int ExitCode = -1;

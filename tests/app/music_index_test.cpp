@@ -4,7 +4,8 @@
 
 #include <algorithm>
 
-#include "app/Music.h"
+#include "app/MusicFiles.h"
+#include "app/MusicIndex.h"
 #include "app/Options.h"
 #include "platform/Exception.h"
 #include "platform/StringList.h"

@@ -3,14 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "tests/app/app_harness.h"
+#include "tests/support/Files.h"
 
 namespace {
 void AddSong(const TSite& site, const std::string& genre, const std::string& song) {
     std::filesystem::create_directories(site.Path(genre));
-    std::ofstream(site.Path(genre + "/" + song)) << "";
+    support::WriteFileBytes(site.Path(genre + "/" + song), "");
 }
 
 int Occurrences(const std::string& text, const std::string& what) {
@@ -19,12 +19,6 @@ int Occurrences(const std::string& text, const std::string& what) {
     return count;
 }
 
-TRequest Post(const std::string& body) {
-    TRequest request;
-    request.Method = "POST";
-    request.Body = body;
-    return request;
-}
 }  // namespace
 
 TEST(MusicRequests, GenrePageFollowsTheIndexReport) {
@@ -83,7 +77,7 @@ TEST(MusicRequests, PostedPathsNeverReachTheFileSystem) {
     AddSong(site, "Rumba", "r.mp3");
     const std::string outside = site.Folder + "-outside";
     std::filesystem::create_directories(outside);
-    std::ofstream(outside + "/leak.mp3") << "";
+    support::WriteFileBytes(outside + "/leak.mp3", "");
     site.Put("index.txt", "<insert songlist>\r\n");
     const std::string name = "..%2F" + std::filesystem::path(outside).filename().string();
     const std::string body = Serve(site, Post(name + "=AddGenre&command=playlistgen")).Body();

@@ -3,20 +3,18 @@
 // program folder (the process's executable path is pointed at
 // audiojs/playlist.cgi), genre folders go below it and, for the static genre
 // pages, beside it in the site folder.
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/Process.h"
+#include "tests/support/Files.h"
+#include "tests/support/TempFolder.h"
 
 class TMusicSite {
 public:
     explicit TMusicSite(const std::string& programFolderName = "audiojs") {
-        std::string pattern = (std::filesystem::temp_directory_path() / "valsetto-music-XXXXXX").string();
-        root_ = mkdtemp(pattern.data());
+        root_ = support::MakeTempFolder("valsetto-music");
         site_ = root_ + "/site";
         program_ = site_ + "/" + programFolderName;
         std::filesystem::create_directories(program_);
@@ -24,10 +22,7 @@ public:
         char* argv[] = {executable_.data(), nullptr};
         InitProcess(1, argv);
     }
-    ~TMusicSite() {
-        std::error_code ignored;
-        std::filesystem::remove_all(root_, ignored);
-    }
+    ~TMusicSite() { support::RemoveFolder(root_); }
     TMusicSite(const TMusicSite&) = delete;
     TMusicSite& operator=(const TMusicSite&) = delete;
 
@@ -47,11 +42,11 @@ public:
         if (withPage) std::filesystem::create_directories(site_ + "/" + genre);
     }
     void Write(const std::string& relative, const std::string& content) const {
-        std::ofstream(program_ + "/" + relative, std::ios::binary) << content;
+        support::WriteFileBytes(program_ + "/" + relative, content);
     }
     bool Exists(const std::string& relative) const { return std::filesystem::exists(program_ + "/" + relative); }
-    std::string Read(const std::string& relative) const { return ReadPath(program_ + "/" + relative); }
-    std::string ReadSite(const std::string& relative) const { return ReadPath(site_ + "/" + relative); }
+    std::string Read(const std::string& relative) const { return support::ReadFileBytes(program_ + "/" + relative); }
+    std::string ReadSite(const std::string& relative) const { return support::ReadFileBytes(site_ + "/" + relative); }
     bool SiteExists(const std::string& relative) const { return std::filesystem::exists(site_ + "/" + relative); }
     const std::string& ProgramFolderOs() const { return program_; }
     const std::string& SiteFolderOs() const { return site_; }
@@ -65,12 +60,6 @@ public:
     }
 
 private:
-    static std::string ReadPath(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream content;
-        content << in.rdbuf();
-        return content.str();
-    }
     std::string root_, site_, program_, executable_;
 };
 

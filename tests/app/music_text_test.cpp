@@ -1,8 +1,9 @@
 // The text pieces of the music pages: list items, player paths, genre and
-// page paths, template expansion and the playlist request's fields.
+// page paths and template expansion.
 #include <gtest/gtest.h>
 
-#include "app/Music.h"
+#include "app/GenrePage.h"
+#include "app/MusicText.h"
 #include "platform/StringList.h"
 
 namespace {
@@ -124,45 +125,5 @@ TEST(ExpandPlaylistTemplate, EveryMarkerLineGetsTheWholePlaylist) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(ExpandPlaylistTemplate(Lines(c.text), playlist), c.want);
-    }
-}
-
-TEST(ScanPlaylistFields, SongCount) {
-    struct Case { const char* entry; std::int32_t want; };
-    const Case cases[] = {
-        {"numsongs=15", 15}, {"numsongs=75", 75}, {"numsongs=abc", 25}, {"numsongs=1000", 100},
-        {"numsongs=0", 0},   {"numsongs=", 25},   {"numsongs=7x", 25},  {"xnumsongs=50", 50},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.entry);
-        EXPECT_EQ(ScanPlaylistFields({"Rumba=AddGenre", c.entry}).SongCount, c.want);
-    }
-    EXPECT_EQ(ScanPlaylistFields({"Rumba=AddGenre"}).SongCount, 25);
-}
-
-TEST(ScanPlaylistFields, GenresInFieldOrderAndLastCountWins) {
-    const auto request = ScanPlaylistFields(
-        {"Cha Cha=AddGenre", "command=playlistgen", "numsongs=15", "Rock.n.Roll=AddGenre", "numsongs=50",
-         "x=AddGenre=AddGenre", "=AddGenre", "Tango=addgenre"});
-    EXPECT_EQ(request.Genres, (std::vector<std::string>{"Cha Cha", "Rock.n.Roll", "x", ""}));
-    EXPECT_EQ(request.SongCount, 50);
-    EXPECT_TRUE(ScanPlaylistFields({"command=playlistgen", "numsongs=15"}).Genres.empty());
-}
-
-TEST(GenreFolderFor, OnlyListedFoldersAsSentOrDecoded) {
-    const std::vector<std::string> listed = {"Cha Cha", "Rock.n.Roll", "Cha+Cha", "a\\b", "Tango"};
-    struct Case { const char* posted; const char* want; };
-    const Case cases[] = {
-        {"Tango", "Tango"},         {"Cha+Cha", "Cha+Cha"},      // as sent wins over decoded
-        {"Cha%20Cha", "Cha Cha"},   {"Rock.n.Roll", "Rock.n.Roll"},
-        {"Cha%2BCha", "Cha+Cha"},   {"tango", ""},               // exact case
-        {"..", ""},                 {"%2E%2E", ""},
-        {"..%2FTango", ""},         {"Tango%2F..", ""},
-        {"a%5Cb", ""},              {"a\\b", ""},                // a listed name with a separator
-        {"", ""},                   {"Nope", ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.posted);
-        EXPECT_EQ(GenreFolderFor(c.posted, listed), c.want);
     }
 }

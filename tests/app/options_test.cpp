@@ -9,12 +9,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "platform/Exception.h"
 #include "platform/Process.h"
+#include "tests/support/Files.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 // The file format, field by field: offset, slot size, field.
@@ -30,34 +30,23 @@ const TSlot StringSlots[] = {
 
 std::string Slot(const std::string& text) { return std::string(1, static_cast<char>(text.size())) + text; }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void WriteFile(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
+using support::ReadFileBytes;
+using support::WriteFileBytes;
 
 // A fresh folder holding a pretend executable named a.b.exe; Options starts
 // zero-filled as at process start.
 class OptionsFiles : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/valsetto-options-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder_ = pattern;
+        folder_ = support::MakeTempFolder("valsetto-options");
+        ASSERT_FALSE(folder_.empty());
         program_ = folder_ + "/a.b.exe";
         char* argv[] = {program_.data(), nullptr};
         InitProcess(1, argv);
         Options = TOptionsRecord{};
     }
     void TearDown() override {
-        chmod(folder_.c_str(), 0700);
-        std::filesystem::remove_all(folder_);
+        support::RemoveFolder(folder_);
         Options = TOptionsRecord{};
     }
     std::string File(const std::string& name) const { return folder_ + "/" + name; }
@@ -166,7 +155,7 @@ TEST_F(OptionsFiles, NoFileMeansDiagnosticsOnAndEmptyStringsAndNothingWritten) {
 TEST_F(OptionsFiles, A500ByteFileFillsOnlyWhatItHolds) {
     std::string bytes = Slot("h") + std::string(254, 'x') + Slot("u") + std::string(119, 'x') + Slot("partial-from");
     bytes.resize(500, 'f');
-    WriteFile(File("a.opt"), bytes);
+    WriteFileBytes(File("a.opt"), bytes);
     LoadOptions();
     EXPECT_EQ(Options.host.Value(), "h");
     EXPECT_EQ(Options.userid.Value(), "u");
@@ -180,7 +169,7 @@ TEST_F(OptionsFiles, SaveThenLoadRoundTripsThePassword) {
     Options.diagnostics = 0;
     Options.reserved = 7;
     SaveOptions();
-    const std::string saved = ReadFile(File("a.opt"));
+    const std::string saved = ReadFileBytes(File("a.opt"));
     ASSERT_EQ(saved.size(), OptionsRecordSize);
     const TOptionsRecord before = Options;
     Options = TOptionsRecord{};
@@ -189,7 +178,7 @@ TEST_F(OptionsFiles, SaveThenLoadRoundTripsThePassword) {
 }
 
 TEST_F(OptionsFiles, SaveReplacesTheFileWithoutLeavingTemporaries) {
-    WriteFile(File("a.opt"), std::string(OptionsRecordSize, 'o'));
+    WriteFileBytes(File("a.opt"), std::string(OptionsRecordSize, 'o'));
     struct stat before {};
     ASSERT_EQ(stat(File("a.opt").c_str(), &before), 0);
     Options.logging = 1;
@@ -199,7 +188,7 @@ TEST_F(OptionsFiles, SaveReplacesTheFileWithoutLeavingTemporaries) {
     // A new file was renamed into place: a reader holding the old one never
     // sees it shrink to nothing.
     EXPECT_NE(before.st_ino, after.st_ino);
-    EXPECT_EQ(ReadFile(File("a.opt")), EncodeOptions(Options));
+    EXPECT_EQ(ReadFileBytes(File("a.opt")), EncodeOptions(Options));
     int entries = 0;
     for (const auto& entry : std::filesystem::directory_iterator(folder_)) entries += entry.is_regular_file() ? 1 : 0;
     EXPECT_EQ(entries, 1);
@@ -231,7 +220,7 @@ TEST_F(OptionsFiles, MissingFolderRaises) {
 
 TEST_F(OptionsFiles, UnreadableOptionsFileRaises) {
     if (geteuid() == 0) GTEST_SKIP() << "root ignores permissions";
-    WriteFile(File("a.opt"), std::string(OptionsRecordSize, '\0'));
+    WriteFileBytes(File("a.opt"), std::string(OptionsRecordSize, '\0'));
     ASSERT_EQ(chmod(File("a.opt").c_str(), 0200), 0);
     EXPECT_THROW(LoadOptions(), EFileError);
 }
@@ -244,7 +233,7 @@ TEST_F(OptionsFiles, TraceAppendsLinesOnlyWhileDiagnosticsAreOn) {
     WriteTrace("first");
     WriteTrace("");
     WriteTrace("third");
-    EXPECT_EQ(ReadFile(File("Tunewright.tst")), "first\r\n\r\nthird\r\n");
+    EXPECT_EQ(ReadFileBytes(File("Tunewright.tst")), "first\r\n\r\nthird\r\n");
 }
 
 TEST_F(OptionsFiles, HitLogLineIsDateTimeAndHostRunTogether) {

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/ManagerPages.h"
 #include "app/OnlineUnit.h"
 #include "app/Options.h"
 #include "platform/Random.h"

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "gateway/HttpEng.h"
+#include "tests/support/Files.h"
+#include "tests/support/TempFolder.h"
 
 namespace enginetest {
 
@@ -67,20 +69,8 @@ TWrites ServeFrom(THttpEngine& engine, const std::vector<std::string>& variables
 // killed or outlived timeoutMs; the child is then ended by its pid).
 int RunForked(const std::function<int()>& body, int timeoutMs = 20000);
 
-// A fresh folder under the system's temporary folder, removed with the object.
-class TTempFolder {
-public:
-    TTempFolder();
-    ~TTempFolder();
-    TTempFolder(const TTempFolder&) = delete;
-    TTempFolder& operator=(const TTempFolder&) = delete;
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-std::string ReadFile(const std::string& path);
+using support::ReadFileBytes;
+using support::TTempFolder;
 
 // Stops the process's watchdog (a stalled read would otherwise end the test
 // process) and restores the body-read timeout when the object goes.

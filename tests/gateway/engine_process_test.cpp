@@ -58,9 +58,9 @@ TEST(CgiProcess, EndsWithExitCodeZeroAfterItsAnswer) {
     TTempFolder tmp;
     const int code = RunForked([&] { return ServeAsCgiProcess(tmp.Path(), [](TObject*) { HttpWrite("done"); }); });
     EXPECT_EQ(code, 0);
-    EXPECT_EQ(ReadFile(tmp.Path() + "/out"),
+    EXPECT_EQ(ReadFileBytes(tmp.Path() + "/out"),
               "HTTP/1.0 200 OK\r\ncontent-type: text/html\r\ncontent-length: 6\r\nConnection: Keep-Alive\r\n\r\ndone\r\n");
-    EXPECT_EQ(ReadFile(tmp.Path() + "/forms"), "freed\r\n");
+    EXPECT_EQ(ReadFileBytes(tmp.Path() + "/forms"), "freed\r\n");
 }
 
 TEST(CgiProcess, ErrorPageEndsTheProcessWithExitCodeZero) {
@@ -73,13 +73,13 @@ TEST(CgiProcess, ErrorPageEndsTheProcessWithExitCodeZero) {
         });
     });
     EXPECT_EQ(code, 0);
-    EXPECT_EQ(ReadFile(tmp.Path() + "/out"),
+    EXPECT_EQ(ReadFileBytes(tmp.Path() + "/out"),
               "HTTP/1.0 200 OK\r\ncontent-type: text/html\r\n\r\n"
               "<html><body>Unhandled Exception: disk on fire</body></html>\r\n");
-    EXPECT_EQ(ReadFile(tmp.Path() + "/forms"), "freed\r\n");
+    EXPECT_EQ(ReadFileBytes(tmp.Path() + "/forms"), "freed\r\n");
     std::string log;
     for (const auto& entry : fs::directory_iterator(tmp.Path()))
-        if (entry.path().extension() == ".Log") log = ReadFile(entry.path().string());
+        if (entry.path().extension() == ".Log") log = ReadFileBytes(entry.path().string());
     EXPECT_NE(log.find(" : Unhandled Exception: disk on fire\r\n"), std::string::npos) << log;
 }
 
@@ -97,7 +97,7 @@ TEST(WatchDog, EndsAProcessWhoseBodyStalls) {
     const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(code, 0);
     EXPECT_LT(elapsed, std::chrono::seconds(8));
-    EXPECT_EQ(ReadFile(tmp.Path() + "/out"), "");  // the client gets no answer
+    EXPECT_EQ(ReadFileBytes(tmp.Path() + "/out"), "");  // the client gets no answer
 }
 
 // Where no watchdog runs (inside a host server), a client that answers
@@ -159,7 +159,7 @@ TEST(HttpLog, FileLocation) {
         SCOPED_TRACE("default folder is created beside the program");
         TTempFolder tmp;
         ASSERT_EQ(LogFromProgramIn(tmp.Path(), nullptr), 0);
-        const std::string log = ReadFile(tmp.Path() + "/log/prog.Log");
+        const std::string log = ReadFileBytes(tmp.Path() + "/log/prog.Log");
         EXPECT_TRUE(std::regex_match(log, std::regex(R"(\d+/\d+/\d{4} \d+:\d\d:\d\d [AP]M,  \d{1,4} : a{10}\r\n)")))
             << log;
     }
@@ -168,20 +168,20 @@ TEST(HttpLog, FileLocation) {
         TTempFolder tmp;
         ASSERT_TRUE(WriteWholeFile(tmp.Path() + "/log", "a file in the way"));
         ASSERT_EQ(LogFromProgramIn(tmp.Path(), nullptr), 0);
-        EXPECT_NE(ReadFile(tmp.Path() + "/prog.Log").find(" : aaaaaaaaaa\r\n"), std::string::npos);
+        EXPECT_NE(ReadFileBytes(tmp.Path() + "/prog.Log").find(" : aaaaaaaaaa\r\n"), std::string::npos);
     }
     {
         SCOPED_TRACE("a relative CGI_LOG_DIR is beside the program");
         TTempFolder tmp;
         ASSERT_EQ(LogFromProgramIn(tmp.Path(), "gw"), 0);
-        EXPECT_NE(ReadFile(tmp.Path() + "/gw/prog.Log").find(" : aaaaaaaaaa\r\n"), std::string::npos);
+        EXPECT_NE(ReadFileBytes(tmp.Path() + "/gw/prog.Log").find(" : aaaaaaaaaa\r\n"), std::string::npos);
     }
     {
         SCOPED_TRACE("a rooted CGI_LOG_DIR is used as it stands");
         TTempFolder tmp;
         TTempFolder logs;
         ASSERT_EQ(LogFromProgramIn(tmp.Path(), logs.Path().c_str()), 0);
-        EXPECT_NE(ReadFile(logs.Path() + "/prog.Log").find(" : aaaaaaaaaa\r\n"), std::string::npos);
+        EXPECT_NE(ReadFileBytes(logs.Path() + "/prog.Log").find(" : aaaaaaaaaa\r\n"), std::string::npos);
     }
 }
 
@@ -196,7 +196,7 @@ TEST(HttpLog, ConcurrentProcessesNeverTearALine) {
         writers.emplace_back([&, w] { codes[static_cast<std::size_t>(w)] = LogFromProgramIn(tmp.Path(), nullptr, Lines, Width); });
     for (auto& t : writers) t.join();
     for (int code : codes) EXPECT_EQ(code, 0);
-    const std::string log = ReadFile(tmp.Path() + "/log/prog.Log");
+    const std::string log = ReadFileBytes(tmp.Path() + "/log/prog.Log");
     const std::regex whole(R"([^\r\n]+,  \d{1,4} : ([a-z])\1{4999})");
     int count = 0;
     for (std::size_t at = 0; at < log.size();) {

@@ -22,7 +22,7 @@ public:
     ~LogFolder() { unsetenv("CGI_LOG_DIR"); }
     LogFolder(const LogFolder&) = delete;
     LogFolder& operator=(const LogFolder&) = delete;
-    std::string Log() const { return ReadFile(LogFileIn(folder_.Path())); }
+    std::string Log() const { return ReadFileBytes(LogFileIn(folder_.Path())); }
 
 private:
     TTempFolder folder_;

@@ -11,44 +11,26 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "platform/Exception.h"
 #include "platform/Files.h"
 #include "platform/Forms.h"
 #include "platform/Process.h"
+#include "tests/support/Files.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 std::string childFolder;
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteAll(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
-
-void Redirect(const std::string& path, int flags, int target) {
-    const int fd = open(path.c_str(), flags, 0600);
-    if (fd < 0 || dup2(fd, target) < 0) _exit(90);
-    close(fd);
-}
 
 [[noreturn]] void ChildMain(const TChildRun& run, const std::string& folder, const std::function<void()>& body) {
     childFolder = folder;
     clearenv();
     for (const auto& [name, value] : run.Environment) setenv(name.c_str(), value.c_str(), 1);
     setenv("CGI_LOG_DIR", (folder + "/log").c_str(), 1);
-    Redirect(folder + "/in", O_RDONLY, 0);
-    Redirect(folder + "/out", O_WRONLY | O_CREAT | O_TRUNC, 1);
+    support::RedirectOrExit(folder + "/in", O_RDONLY, 0);
+    support::RedirectOrExit(folder + "/out", O_WRONLY | O_CREAT | O_TRUNC, 1);
     std::vector<std::string> words{folder + "/valsetto.cgi"};
     words.insert(words.end(), run.Arguments.begin(), run.Arguments.end());
     std::vector<char*> argv;
@@ -67,12 +49,7 @@ void Redirect(const std::string& path, int flags, int target) {
 }
 }  // namespace
 
-TChildResult::~TChildResult() {
-    if (!Folder.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(Folder, ignored);
-    }
-}
+TChildResult::~TChildResult() { support::RemoveFolder(Folder); }
 
 TChildResult::TChildResult(TChildResult&& other) noexcept
     : Exited(other.Exited), ExitCode(other.ExitCode), Output(std::move(other.Output)),
@@ -82,10 +59,10 @@ TChildResult::TChildResult(TChildResult&& other) noexcept
 
 TChildResult RunInChild(const TChildRun& run, const std::function<void()>& body) {
     TChildResult result;
-    std::string pattern = (std::filesystem::temp_directory_path() / "valsetto-frontend-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) return result;
+    const std::string pattern = support::MakeTempFolder("valsetto-frontend");
+    if (pattern.empty()) return result;
     result.Folder = pattern;
-    WriteAll(pattern + "/in", run.Input);
+    support::WriteFileBytes(pattern + "/in", run.Input);
     std::fflush(nullptr);
     const pid_t pid = fork();
     if (pid < 0) return result;
@@ -102,8 +79,8 @@ TChildResult RunInChild(const TChildRun& run, const std::function<void()>& body)
         result.Exited = true;
         result.ExitCode = WEXITSTATUS(status);
     }
-    result.Output = ReadAll(pattern + "/out");
-    result.Notes = ReadAll(pattern + "/notes");
+    result.Output = support::ReadFileBytes(pattern + "/out");
+    result.Notes = support::ReadFileBytes(pattern + "/notes");
     return result;
 }
 

@@ -6,30 +6,29 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <string>
 
 #include "gateway/GatewayUnits.h"
 #include "tests/gateway/frontend_form.h"
 #include "tests/gateway/frontend_harness.h"
+#include "tests/support/Files.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 std::string GatewayLogText(const std::string& folder) {
     std::string text;
     std::error_code ignored;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(folder + "/log", ignored)) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        text.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        text += support::ReadFileBytes(entry.path().string());
     }
     return text;
 }
 }  // namespace
 
 TEST(UnstartableRequest, DataFileWithoutUsableOutputFileIsLoggedAndEndsTheProcess) {
-    char pattern[] = "/tmp/valsetto-unstartable-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string folder = pattern;
+    const support::TTempFolder temp("valsetto-unstartable");
+    const std::string& folder = temp.Path();
     struct Case {
         const char* what;
         std::string data;
@@ -43,7 +42,7 @@ TEST(UnstartableRequest, DataFileWithoutUsableOutputFileIsLoggedAndEndsTheProces
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const std::string dataFile = folder + "/request.ini";
-        std::ofstream(dataFile, std::ios::binary | std::ios::trunc) << c.data;
+        support::WriteFileBytes(dataFile, c.data);
         const TChildRun run{{{"SERVER_SOFTWARE", "WebSite/1.1"}, {"CGI_VERSION", "CGI/1.3a WIN"}}, {dataFile}, ""};
         const TChildResult r = RunInChild(run, [] {
             StartGatewayUnits();
@@ -58,5 +57,4 @@ TEST(UnstartableRequest, DataFileWithoutUsableOutputFileIsLoggedAndEndsTheProces
         EXPECT_NE(GatewayLogText(r.Folder).find("Cannot create file"), std::string::npos);
         EXPECT_FALSE(std::filesystem::exists(folder + "/out"));
     }
-    std::filesystem::remove_all(folder);
 }

@@ -16,6 +16,7 @@
 #include "platform/Files.h"
 #include "platform/Process.h"
 #include "platform/WindowTitle.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 std::string Os(std::string path) {
@@ -38,9 +39,8 @@ pid_t EndedProcess() {
 class KilledServer : public testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/valsetto-killed-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder_ = pattern;
+        folder_ = support::MakeTempFolder("valsetto-killed");
+        ASSERT_FALSE(folder_.empty());
         program_ = folder_ + "/prog.cgi";
         char* argv[] = {program_.data(), nullptr};
         InitProcess(1, argv);
@@ -49,8 +49,7 @@ protected:
     }
     void TearDown() override {
         InitProcess(0, nullptr);
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
+        support::RemoveFolder(folder_);
     }
     std::string folder_;
     std::string program_;

@@ -23,16 +23,12 @@
 #include "platform/StringList.h"
 #include "platform/Threads.h"
 #include "platform/WindowTitle.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 struct TempFolder {
-    std::string Path;
-    TempFolder() {
-        char pattern[] = "/tmp/valsetto-server-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        Path = made ? made : "/tmp/valsetto-server-failed";
-    }
-    ~TempFolder() { std::system(("rm -rf '" + Path + "'").c_str()); }
+    support::TTempFolder Folder{"valsetto-server"};
+    const std::string& Path = Folder.Path();
 };
 
 // Makes this process the program at folder/prog.cgi with no arguments and

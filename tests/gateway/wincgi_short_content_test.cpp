@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <string>
 
@@ -17,20 +16,14 @@
 #include "platform/Process.h"
 #include "tests/gateway/frontend_form.h"
 #include "tests/gateway/frontend_harness.h"
-
-namespace {
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-}  // namespace
+#include "tests/support/Files.h"
+#include "tests/support/TempFolder.h"
 
 TEST(WinCgiShortContent, BodyShorterThanItsLengthEndsAtOnce) {
     if (ConsoleBuild) GTEST_SKIP() << "a console build reads the data file at start-up";
-    char pattern[] = "/tmp/valsetto-shortbody-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string folder = pattern;
-    std::ofstream(folder + "/content.txt", std::ios::binary) << "name=from+file";
+    const support::TTempFolder temp("valsetto-shortbody");
+    const std::string& folder = temp.Path();
+    support::WriteFileBytes(folder + "/content.txt", "name=from+file");
     struct Case {
         const char* what;
         std::string sections;
@@ -44,10 +37,10 @@ TEST(WinCgiShortContent, BodyShorterThanItsLengthEndsAtOnce) {
         SCOPED_TRACE(c.what);
         const std::string output = folder + "/out.txt";
         std::filesystem::remove(output);
-        std::ofstream(folder + "/request.ini", std::ios::binary | std::ios::trunc)
-            << "[CGI]\r\nRequest Method=POST\r\nContent Length=5000\r\n"
-               "Content Type=application/x-www-form-urlencoded\r\n[System]\r\nOutput File="
-            << output << "\r\n" << c.sections;
+        support::WriteFileBytes(folder + "/request.ini",
+                                "[CGI]\r\nRequest Method=POST\r\nContent Length=5000\r\n"
+                                "Content Type=application/x-www-form-urlencoded\r\n[System]\r\nOutput File=" +
+                                    output + "\r\n" + c.sections);
         const TChildRun run{{{"SERVER_SOFTWARE", "WebSite/1.1"}, {"CGI_VERSION", "CGI/1.3a WIN"}},
                             {folder + "/request.ini"}, ""};
         const auto started = std::chrono::steady_clock::now();
@@ -62,8 +55,7 @@ TEST(WinCgiShortContent, BodyShorterThanItsLengthEndsAtOnce) {
         const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         EXPECT_LT(seconds, 5.0);
         EXPECT_EQ(r.ExitCode, 0);
-        const std::string out = ReadAll(output);
+        const std::string out = support::ReadFileBytes(output);
         EXPECT_NE(out.find("\r\n\r\nname=" + std::string(c.field) + "\r\n"), std::string::npos) << out;
     }
-    std::filesystem::remove_all(folder);
 }

@@ -19,18 +19,12 @@
 #include "platform/Process.h"
 #include "platform/Streams.h"
 #include "platform/StringList.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
-std::string MakeTempFolder() {
-    char pattern[] = "/tmp/valsetto-wincgi-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    EXPECT_NE(made, nullptr);
-    return made ? made : "/tmp";
-}
-
 struct TempFolder {
-    std::string Path = MakeTempFolder();
-    ~TempFolder() { std::system(("rm -rf '" + Path + "'").c_str()); }
+    support::TTempFolder Folder{"valsetto-wincgi"};
+    const std::string& Path = Folder.Path();
     std::string File(const std::string& name) const { return Path + "/" + name; }
     // The same file as the Windows side names it.
     std::string WinFile(const std::string& name) const { return ToWindowsPath(File(name)); }

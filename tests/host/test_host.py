@@ -119,7 +119,7 @@ class StartupTests(unittest.TestCase):
             port = probe.getsockname()[1]
         host = Host(args=["-p", str(port)])
         try:
-            livelib.wait_until(lambda: port_open(port), START_SECONDS, "the host's port")
+            livelib.wait_until(lambda: livelib.port_open(port), START_SECONDS, "the host's port")
             answer = fcgi_client.request(port, dict(BASE, QUERY_STRING="a=1"))
             self.assertEqual(fields(answer)["query"], "a=1")
             # /proc/net/tcp: local address in hex, state 0A is LISTEN.
@@ -172,14 +172,6 @@ class StartupTests(unittest.TestCase):
             finally:
                 process.send_signal(signal.SIGTERM)
                 self.assertEqual(process.wait(timeout=30), 0)
-
-
-def port_open(port):
-    try:
-        with socket.create_connection(("127.0.0.1", port), timeout=0.5):
-            return True
-    except OSError:
-        return False
 
 
 @unittest.skipUnless(HOST and ECHO, "ISAPI_FCGI and ECHO_EXTENSION name the programs")

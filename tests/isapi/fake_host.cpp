@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "platform/Process.h"
+#include "tests/support/Files.h"
+#include "tests/support/TempFolder.h"
 
 namespace isapitest {
 namespace {
@@ -147,10 +147,7 @@ std::string GatewayLog() {
     if (logFolder.empty() || !fs::exists(logFolder)) return {};
     std::string all;
     for (const auto& entry : fs::directory_iterator(logFolder)) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        all += text.str();
+        all += support::ReadFileBytes(entry.path().string());
     }
     return all;
 }
@@ -162,8 +159,7 @@ namespace {
 // Removes the log folder when the test program ends.
 struct TLogFolderCleanup {
     ~TLogFolderCleanup() {
-        std::error_code ignored;
-        if (!logFolder.empty()) std::filesystem::remove_all(logFolder, ignored);
+        support::RemoveFolder(logFolder);
     }
 } logFolderCleanup;
 }  // namespace

@@ -465,6 +465,15 @@ def run_cgi(program, env, args=()):
         shutil.rmtree(scratch, ignore_errors=True)
 
 
+def page_template(head=(), tail=()):
+    """A page template with every marker the program expands (the genre
+    heading, the genre page's songs, the playlist); head goes after its first
+    line and tail after its last."""
+    lines = ["<html><head><title>Music</title></head><body>", *head, "BREAKGENRE", "<ul>", "BREAKMUSIC",
+             "<insert songlist>", "</ul>", "</body></html>", *tail]
+    return "\r\n".join(lines) + "\r\n"
+
+
 def lay_out_music(site, music, template):
     """Genre folders of fake songs beside the program, the page template, and
     the site folder's folder of each genre name, where its page lands."""

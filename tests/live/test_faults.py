@@ -26,16 +26,7 @@ PASSWORD = "Tango42"
 NUMSONGS = 15
 MUSIC = {genre: [f"{genre} {n:02d}" for n in range(1, 21)] for genre in ("Tango", "Rumba", "Waltz")}
 PAGE_END = b"<!-- end of playlist page -->\r\n"
-TEMPLATE = "\r\n".join([
-    "<html><head><title>Music</title></head><body>",
-    "BREAKGENRE",
-    "<ul>",
-    "BREAKMUSIC",
-    "<insert songlist>",
-    "</ul>",
-    "</body></html>",
-    "<!-- end of playlist page -->",
-]) + "\r\n"
+TEMPLATE = livelib.page_template(tail=["<!-- end of playlist page -->"])
 FOOTER_END = b"</font></center></body></html>\r\n"
 ERROR_PAGE = re.compile(rb"^<html><body>Unhandled Exception: [^\r\n]+</body></html>\r\n$")
 ITEM = re.compile(rb'^<li><a href="#" data-src="[^"]*">\(([^)]*)\) ([^<]*)</a></li>\r$', re.M)
@@ -373,10 +364,13 @@ class HalfBody(FaultCase):
     def served_run(self, result):
         head = (f"POST {CGI} HTTP/1.0\r\nHost: 127.0.0.1:{self.web.port}\r\n"
                 "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 100\r\n\r\n").encode()
+        # The direct run's process is told apart by its pid, so that pid must
+        # be known before any process counts as lighttpd's.
+        livelib.wait_until(lambda: "direct_pid" in result, 10, "the direct run to start")
         with socket.create_connection(("127.0.0.1", self.web.port), timeout=self.BOUND + 10) as s:
             s.sendall(head + self.HALF)
             sent = time.monotonic()
-            others = lambda: [p for p in livelib.program_processes(self.site.cgi) if p != result.get("direct_pid")]
+            others = lambda: [p for p in livelib.program_processes(self.site.cgi) if p != result["direct_pid"]]
             try:
                 livelib.wait_until(lambda: others(), 10, "lighttpd to start the program")
             except TimeoutError:

@@ -29,17 +29,7 @@ MUSIC = {genre: [f"{genre} {n:02d}" for n in range(1, SONGS_PER_GENRE + 1)]
 
 # The playlist page is the whole template; its first and last lines tell a
 # complete page from a cut one.
-TEMPLATE = "\r\n".join([
-    "<html><head><title>Music</title></head><body>",
-    "<!-- playlist page -->",
-    "BREAKGENRE",
-    "<ul>",
-    "BREAKMUSIC",
-    "<insert songlist>",
-    "</ul>",
-    "</body></html>",
-    "<!-- end of playlist page -->",
-]) + "\r\n"
+TEMPLATE = livelib.page_template(head=["<!-- playlist page -->"], tail=["<!-- end of playlist page -->"])
 
 # Every line the trace can get from this mix: the queries, the playlist
 # fields and summary, the index build's folder, path, song and page lines.

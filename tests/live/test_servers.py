@@ -34,15 +34,7 @@ HIT_LINE = re.compile(r"^(\d{1,2})/(\d{1,2})/(\d{4})(?: (\d{1,2}):(\d{2}):(\d{2}
 HTML_TYPE = "text/html; charset=utf-8"
 ITEM = re.compile(r'^<li><a href="#" data-src="(\.\.[^"]*)">(.*)</a></li>$')
 
-TEMPLATE = "\r\n".join([
-    "<html><head><title>Music</title></head><body>",
-    "BREAKGENRE",
-    "<ul>",
-    "BREAKMUSIC",
-    "<insert songlist>",
-    "</ul>",
-    "</body></html>",
-]) + "\r\n"
+TEMPLATE = livelib.page_template()
 
 # Genre folder -> song titles; Rock.n.Roll is cut to Rock.n by the index scan.
 MUSIC = {

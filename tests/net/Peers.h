@@ -22,23 +22,28 @@
 #include <thread>
 #include <vector>
 
+#include "platform/Exception.h"
 #include "platform/MessageLoop.h"
+#include "tests/support/Loopback.h"
 
 extern char** environ;
 
 namespace peers {
 
 using Clock = std::chrono::steady_clock;
+using support::FreePort;
+using support::ListenLoopback;
+using support::PumpUntil;
 
-// Pumps the main queue until done() or the deadline; true when done.
-inline bool PumpUntil(const std::function<bool()>& done, int milliseconds = 5000) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-    while (!done()) {
-        if (Clock::now() > deadline) return false;
-        WaitMessage(5);
-        ProcessMessages();
+// Runs f and returns the message of the exception it raised ("" if none).
+template <class E = Exception, class F>
+std::string FailureOf(F f) {
+    try {
+        f();
+    } catch (const E& e) {
+        return e.Message;
     }
-    return true;
+    return "";
 }
 
 // Calls action from the message loop after milliseconds: what a handler of
@@ -64,44 +69,13 @@ private:
     THiddenWindow window_;
 };
 
-inline int ListenLoopback(int backlog, std::uint16_t& port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(fd, backlog);
-    socklen_t n = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-    port = ntohs(a.sin_port);
-    return fd;
-}
-
-// A port on which nothing listens (bound and closed again).
-inline std::uint16_t FreePort(int type = SOCK_STREAM) {
-    const int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
 // A listening port whose accept queue is full: a further connect is never
 // answered (its SYN is dropped).
 class TSilentPort {
 public:
     TSilentPort() {
         listener_ = ListenLoopback(0, Port);
-        filler_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(Port);
-        connect(filler_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        filler_ = support::ConnectLoopback(Port);
     }
     ~TSilentPort() {
         close(filler_);
@@ -261,14 +235,11 @@ private:
                 pid_ = -1;
                 return false;
             }
-            const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            a.sin_port = htons(Port);
-            const bool up = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-            close(fd);
-            if (up) return true;
+            const int fd = support::ConnectLoopback(Port);
+            if (fd >= 0) {
+                close(fd);
+                return true;
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         return false;

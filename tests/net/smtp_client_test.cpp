@@ -29,12 +29,7 @@ struct TMailClient {
 };
 
 std::string ConnectFailure(TSmtpClient& smtp) {
-    try {
-        smtp.Connect();
-    } catch (const Exception& e) {
-        return e.Message;
-    }
-    return "";
+    return FailureOf([&] { smtp.Connect(); });
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/Files.h"
-#include "tests/platform/TestFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 using TListing = std::vector<std::pair<std::string, bool>>;
@@ -32,7 +32,7 @@ TListing ByNames(const std::string& pattern) {
 }  // namespace
 
 TEST(ListDirectoryNames, SameAsFindFirstWithAnyAttributes) {
-    TTestFolder folder;
+    support::TTempFolder folder;
     // Names that share their first 16 bytes, differ only in case after them,
     // or hold bytes above 127 test the order past the packed sort prefix.
     for (const char* name : {"b.mp3", "B.MP3", "a.mp3", "song.mp3.txt", ".hidden.mp3", "Zed", "zz.mp3", "_x.mp3", "~y.mp3",
@@ -54,6 +54,6 @@ TEST(ListDirectoryNames, SameAsFindFirstWithAnyAttributes) {
 }
 
 TEST(ListDirectoryNames, MissingFolderGivesNothing) {
-    TTestFolder folder;
+    support::TTempFolder folder;
     EXPECT_TRUE(ListDirectoryNames(ToWindowsPath(folder.Path()) + "\\absent\\*.*").empty());
 }

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/Files.h"
-#include "tests/platform/TestFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 // Runs body with the process's file size limit at limit bytes; a write past
@@ -29,7 +29,7 @@ void WithFileSizeLimit(rlim_t limit, TBody body) {
 // The line that does not fit is taken back whole; a later one that fits is
 // added; the file never ends in a torn line.
 TEST(AppendToFileTest, LineThatDoesNotFitLeavesNoTornLine) {
-    TTestFolder dir;
+    support::TTempFolder dir;
     const std::string log = dir / "hits.log";
     ASSERT_TRUE(WriteWholeFile(log, "12/8/2026\r\n"));  // 11 bytes
     bool longLine = true, stillTooLong = true, shortLine = false;
@@ -48,7 +48,7 @@ TEST(AppendToFileTest, LineThatDoesNotFitLeavesNoTornLine) {
 
 // Nothing fits at all: the file stays as it was and the append reports it.
 TEST(AppendToFileTest, FullFileStaysAsItWas) {
-    TTestFolder dir;
+    support::TTempFolder dir;
     const std::string log = dir / "trace.tst";
     ASSERT_TRUE(WriteWholeFile(log, "0123456789"));
     bool appended = true;

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/Files.h"
-#include "tests/platform/TestFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 int ModeOf(const std::string& path) {
@@ -23,7 +23,7 @@ int EntriesIn(const std::string& folder) {
 }  // namespace
 
 TEST(WriteFileAtomic, ReplacesAWritableTargetKeepingItsMode) {
-    TTestFolder dir;
+    support::TTempFolder dir;
     const std::string target = dir / "a.opt";
     ASSERT_TRUE(WriteWholeFile(target, "old"));
     ASSERT_EQ(chmod(target.c_str(), 0640), 0);
@@ -36,7 +36,7 @@ TEST(WriteFileAtomic, ReplacesAWritableTargetKeepingItsMode) {
 }
 
 TEST(WriteFileAtomic, RefusesATargetWithoutWritePermission) {
-    TTestFolder dir;
+    support::TTempFolder dir;
     const std::string target = dir / "a.opt";
     ASSERT_TRUE(WriteWholeFile(target, "frozen"));
     ASSERT_EQ(chmod(target.c_str(), 0444), 0);

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/platform/TestFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 void Make(const std::string& path, const std::string& content = "x") { ASSERT_TRUE(WriteWholeFile(path, content)); }
@@ -44,7 +44,7 @@ protected:
         ASSERT_TRUE(CreateDir(dir / "sub"));
         ASSERT_EQ(chmod((dir / "ro.txt").c_str(), 0444), 0);
     }
-    TTestFolder dir;
+    support::TTempFolder dir;
 };
 }  // namespace
 
@@ -125,7 +125,7 @@ TEST_F(FindFirstTest, CopiedRecordOutlivesTheOriginal) {
 }
 
 TEST_F(FindFirstTest, PatternWithoutFolderListsCurrentFolder) {
-    TCurrentFolder here(dir.Path());
+    support::TCurrentFolder here(dir.Path());
     EXPECT_EQ(Listing("*.mp3", 0), std::vector<std::string>{"c.mp3"});
     EXPECT_EQ(Listing("sub\\*", faAnyFile), (std::vector<std::string>{".", ".."}));
 }
@@ -157,7 +157,7 @@ TEST(MatchesMask, Wildcards) {
 }
 
 TEST(Files, BackslashPathsReachRealFiles) {
-    TTestFolder dir;
+    support::TTempFolder dir;
     const std::string windows = ToWindowsPath(dir / "a.txt");
     ASSERT_NE(windows.find('\\'), std::string::npos);
     ASSERT_TRUE(WriteWholeFile(windows, "hello"));
@@ -176,7 +176,7 @@ TEST(Files, BackslashPathsReachRealFiles) {
 }
 
 TEST(Files, FoldersAreNotFiles) {
-    TTestFolder dir;
+    support::TTempFolder dir;
     EXPECT_FALSE(FileExists(dir.Path()));
     EXPECT_TRUE(DirectoryExists(dir.Path()));
     EXPECT_EQ(FileOpen(dir.Path(), fmOpenRead), INVALID_HANDLE_VALUE);
@@ -190,7 +190,7 @@ TEST(Files, FoldersAreNotFiles) {
 }
 
 TEST(Files, RenameReplacesExistingTarget) {
-    TTestFolder dir;
+    support::TTempFolder dir;
     Make(dir / "old", "new content");
     Make(dir / "target", "old content");
     ASSERT_TRUE(RenameFile(dir / "old", dir / "target"));
@@ -202,7 +202,7 @@ TEST(Files, RenameReplacesExistingTarget) {
 }
 
 TEST(Files, DateTimeRoundTripKeepsMilliseconds) {
-    TTestFolder dir;
+    support::TTempFolder dir;
     Make(dir / "f");
     const TDateTime cases[] = {
         EncodeDate(2026, 12, 8) + EncodeTime(6, 15, 30, 123), EncodeDate(2024, 7, 1) + EncodeTime(23, 59, 59, 999),
@@ -225,7 +225,7 @@ TEST(Files, DateTimeRoundTripKeepsMilliseconds) {
 }
 
 TEST(Files, HandlesReadWriteSeek) {
-    TTestFolder dir;
+    support::TTempFolder dir;
     const THandle h = FileCreate(dir / "h");
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     EXPECT_EQ(FileWrite(h, "abcdef", 6), 6);
@@ -248,7 +248,7 @@ TEST(Files, HandlesReadWriteSeek) {
 }
 
 TEST(WriteFileAtomic, ReplacesWholeAndKeepsPermissions) {
-    TTestFolder dir;
+    support::TTempFolder dir;
     Make(dir / "opt", "old");
     ASSERT_EQ(chmod((dir / "opt").c_str(), 0640), 0);
     ASSERT_TRUE(WriteFileAtomic(ToWindowsPath(dir / "opt"), "new"));
@@ -262,7 +262,7 @@ TEST(WriteFileAtomic, ReplacesWholeAndKeepsPermissions) {
 }
 
 TEST(WriteFileAtomic, FailureLeavesNoTemporaryFile) {
-    TTestFolder dir;
+    support::TTempFolder dir;
     ASSERT_TRUE(CreateDir(dir / "target"));
     Make(dir / "target/inside");
     EXPECT_FALSE(WriteFileAtomic(dir / "target", "content")) << "a folder cannot be replaced";
@@ -271,7 +271,7 @@ TEST(WriteFileAtomic, FailureLeavesNoTemporaryFile) {
 }
 
 TEST(WriteFileAtomic, ReaderNeverSeesHalfFile) {
-    TTestFolder dir;
+    support::TTempFolder dir;
     const std::string path = dir / "opt";
     const std::string a(300000, 'a');
     const std::string b(100000, 'b');
@@ -294,7 +294,7 @@ TEST(WriteFileAtomic, ReaderNeverSeesHalfFile) {
 }
 
 TEST(AppendToFile, ConcurrentWritersInterleaveWholeLines) {
-    TTestFolder dir;
+    support::TTempFolder dir;
     const std::string log = ToWindowsPath(dir / "gateway.log");
     constexpr int processes = 3, threads = 3, linesEach = 200;
     auto writeLines = [&](int writer) {

@@ -10,21 +10,12 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/Loopback.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Pumps the calling thread's queue until done() or the deadline.
-template <class Pred>
-bool PumpUntil(Pred done, int milliseconds = 2000) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-    while (!done()) {
-        if (Clock::now() > deadline) return false;
-        WaitMessage(5);
-        ProcessMessages();
-    }
-    return true;
-}
+using support::PumpUntil;
 
 struct TRecorder {
     std::vector<std::string> Seen;

@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "platform/Files.h"
-#include "tests/platform/TestFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 std::string SelfExe() {
@@ -25,7 +25,7 @@ std::string SelfExe() {
 
 // InitProcess with a crafted argument list, run in a given current folder.
 std::string ExecutableFor(const std::string& argv0, const std::string& folder) {
-    TCurrentFolder here(folder);
+    support::TCurrentFolder here(folder);
     std::string arg0 = argv0;
     char* argv[] = {arg0.data(), nullptr};
     InitProcess(1, argv);
@@ -72,7 +72,7 @@ void WriteAtexitMarker() { (void)WriteWholeFile(g_atexitMarker, "ran"); }
 }  // namespace
 
 TEST(ParamStr, ExecutablePathRules) {
-    TTestFolder dir;
+    support::TTempFolder dir;
     const std::string root = dir.Path();
     ASSERT_TRUE(CreateDir(dir / "bin"));
     ASSERT_TRUE(WriteWholeFile(dir / "bin/prog", "#"));
@@ -136,7 +136,7 @@ TEST(Environment, BlockAndSingleVariables) {
 }
 
 TEST(HaltProcess, EndsAtOnceWithCodeWhileNormalExitRunsEndRoutines) {
-    TTestFolder dir;
+    support::TTempFolder dir;
     g_atexitMarker = dir / "marker";
     EXPECT_EQ(ExitCodeOf([] {
                   std::atexit(WriteAtexitMarker);
@@ -167,7 +167,7 @@ TEST(HaltProcess, DoesNotWaitForAThreadHoldingStandardOutput) {
 }
 
 TEST(WinExecHidden, StartsDetachedProgramWithNullStreams) {
-    TTestFolder dir;
+    support::TTempFolder dir;
     const std::string script = dir / "probe.sh";
     ASSERT_TRUE(WriteWholeFile(script,
                                "#!/bin/sh\n"
@@ -192,7 +192,7 @@ TEST(WinExecHidden, StartsDetachedProgramWithNullStreams) {
 }
 
 TEST(WinExecHidden, ProgramPathWithBlanksQuotedOrNot) {
-    TTestFolder dir;
+    support::TTempFolder dir;
     ASSERT_TRUE(CreateDir(dir / "site folder"));
     const std::string script = dir / "site folder/run me.sh";
     ASSERT_TRUE(WriteWholeFile(script, "#!/bin/sh\necho \"$1|$2\" > \"$(dirname \"$0\")/$1.tmp\"\n"
@@ -215,7 +215,7 @@ TEST(WinExecHidden, ProgramPathWithBlanksQuotedOrNot) {
 }
 
 TEST(WinExecHidden, ReportsProgramThatCannotStart) {
-    TTestFolder dir;
+    support::TTempFolder dir;
     EXPECT_FALSE(WinExecHidden(dir / "missing-program arg"));
     EXPECT_FALSE(WinExecHidden(""));
     EXPECT_FALSE(WinExecHidden("   "));

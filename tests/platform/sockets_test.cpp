@@ -8,20 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/Loopback.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-template <class Pred>
-bool PumpUntil(Pred done, int milliseconds = 3000) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-    while (!done()) {
-        if (Clock::now() > deadline) return false;
-        WaitMessage(5);
-        ProcessMessages();
-    }
-    return true;
-}
+using support::PumpUntil;
 
 struct TEvent {
     WPARAM Socket;

@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "platform/Exception.h"
-#include "tests/platform/TestFolder.h"
+#include "tests/support/TempFolder.h"
 
 TEST(TMemoryStream, ReadsZeroAtEndAndGrowsOnWrite) {
     TMemoryStream stream;
@@ -52,7 +52,7 @@ TEST(THandleStream, EndOfFileIsNegativeButAnEmptyOpenPipeIsNot) {
 }
 
 TEST(TFileStream, ReadWriteAndEndOfFile) {
-    TTestFolder dir;
+    support::TTempFolder dir;
     const std::string path = ToWindowsPath(dir / "data.bin");
     {
         TFileStream out(path, fmCreate);
@@ -69,7 +69,7 @@ TEST(TFileStream, ReadWriteAndEndOfFile) {
 }
 
 TEST(TFileStream, ErrorMessagesNameTheFile) {
-    TTestFolder dir;
+    support::TTempFolder dir;
     const std::string missing = dir / "missing.txt";
     const std::string unwritable = dir / "no/folder.txt";
     try {
@@ -90,7 +90,7 @@ TEST(TFileStream, ErrorMessagesNameTheFile) {
 // Regression: fmCreate combined with a share mode was taken for an open of
 // an existing file, so creating a new file failed with "Cannot open file".
 TEST(TFileStream, CreateWithShareModeCreates) {
-    TTestFolder dir;
+    support::TTempFolder dir;
     const std::string path = dir / "new.txt";
     {
         TFileStream stream(path, fmCreate | fmShareDenyNone);

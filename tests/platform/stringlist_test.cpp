@@ -5,7 +5,7 @@
 #include "platform/Exception.h"
 #include "platform/Files.h"
 #include "platform/SysUtils.h"
-#include "tests/platform/TestFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 std::vector<std::string> Lines(const TStringList& list) { return list.Lines(); }
@@ -91,7 +91,7 @@ TEST(TStringList, SetTextSplitsAtEveryLineEnd) {
 }
 
 TEST(TStringList, FilesUseCrLfAndRaiseWithTheName) {
-    TTestFolder dir;
+    support::TTempFolder dir;
     TStringList list;
     list.Add("one");
     list.Add("");

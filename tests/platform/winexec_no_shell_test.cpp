@@ -12,7 +12,7 @@
 
 #include "platform/Files.h"
 #include "platform/Process.h"
-#include "tests/platform/TestFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 std::string WaitForWholeFile(const std::string& path, int milliseconds) {
@@ -26,7 +26,7 @@ std::string WaitForWholeFile(const std::string& path, int milliseconds) {
 }  // namespace
 
 TEST(WinExecHidden, ShellCharactersReachTheProgramAsTheyAre) {
-    TTestFolder dir;
+    support::TTempFolder dir;
     const std::string script = dir / "words.sh";
     // Writes its arguments one per line, then renames the list into place.
     ASSERT_TRUE(WriteWholeFile(script, "#!/bin/sh\nout=\"$1\"; shift\n"
@@ -42,7 +42,7 @@ TEST(WinExecHidden, ShellCharactersReachTheProgramAsTheyAre) {
         line += " " + word;
         want += word + "\n";
     }
-    TCurrentFolder here(dir.Path());  // where a shell's redirection or glob would act
+    support::TCurrentFolder here(dir.Path());  // where a shell's redirection or glob would act
     ASSERT_TRUE(WinExecHidden(line));
     EXPECT_EQ(WaitForWholeFile(dir / "out", 5000), want);
     EXPECT_FALSE(std::filesystem::exists(planted)) << "a shell ran part of the line";

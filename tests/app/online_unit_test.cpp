@@ -22,19 +22,6 @@ std::string MonthYear() {
     return text;
 }
 
-TRequest Get(const std::string& query) {
-    TRequest request;
-    request.Query = query;
-    return request;
-}
-
-TRequest Post(const std::string& body) {
-    TRequest request;
-    request.Method = "POST";
-    request.Body = body;
-    return request;
-}
-
 // A record with every byte set, so a toggle that rewrote more than its flag
 // shows.
 std::string FilledRecord() {

@@ -5,7 +5,8 @@
 
 #include <algorithm>
 
-#include "app/Music.h"
+#include "app/Playlist.h"
+#include "app/SongPool.h"
 #include "platform/Random.h"
 
 namespace {

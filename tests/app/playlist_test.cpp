@@ -5,9 +5,9 @@
 
 #include <algorithm>
 
-#include "app/Music.h"
 #include "app/OnlineUnit.h"
 #include "app/Options.h"
+#include "app/Playlist.h"
 #include "platform/Random.h"
 #include "platform/StringList.h"
 #include "tests/app/music_test_request.h"
@@ -143,7 +143,7 @@ TEST_F(PlaylistTest, NamesThatAreNoGenreFolderGiveNoSongs) {
     site.AddGenre("Rumba", {"r.mp3"});
     site.Write("own.mp3", "");
     std::filesystem::create_directories(site.SiteFolderOs() + "/outside");
-    std::ofstream(site.SiteFolderOs() + "/outside/secret.mp3") << "";
+    support::WriteFileBytes(site.SiteFolderOs() + "/outside/secret.mp3", "");
     for (const char* name : {"..\\outside", "../outside", "..", ".", "Rumba\\..\\..\\outside", "rumba", "Nope"}) {
         SCOPED_TRACE(name);
         const TPage page = Post({std::string(name) + "=AddGenre", "numsongs=15"});

@@ -5,11 +5,11 @@
 #include <sys/stat.h>
 
 #include <cstdio>
-#include <fstream>
 
-#include "app/Music.h"
+#include "app/MusicIndex.h"
 #include "app/OnlineUnit.h"
 #include "app/Options.h"
+#include "app/Playlist.h"
 #include "platform/Exception.h"
 #include "tests/app/music_test_request.h"
 #include "tests/app/music_test_site.h"
@@ -27,7 +27,7 @@ protected:
     }
     void TearDown() override { Options = TOptionsRecord{}; }
     void Freeze(const std::string& osPath, const std::string& content) const {
-        std::ofstream(osPath, std::ios::binary) << content;
+        support::WriteFileBytes(osPath, content);
         ASSERT_EQ(chmod(osPath.c_str(), 0444), 0);
     }
     TMusicSite site;

@@ -55,12 +55,6 @@ bool IsFooter(const std::string& line) {
            line.compare(line.size() - std::string(FooterEnd).size(), std::string::npos, FooterEnd) == 0;
 }
 
-TRequest Get(const std::string& query) {
-    TRequest request;
-    request.Query = query;
-    return request;
-}
-
 TEST(CheckPassword, GatesTheManagerPage) {
     struct Case {
         const char* stored;

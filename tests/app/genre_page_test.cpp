@@ -2,10 +2,12 @@
 // row per genre folder, and the shared style block byte for byte.
 #include <gtest/gtest.h>
 
-#include "app/Music.h"
+#include "app/GenrePage.h"
 #include "app/Options.h"
+#include "app/PageChrome.h"
 #include "tests/app/music_test_request.h"
 #include "tests/app/music_test_site.h"
+#include "tests/support/Files.h"
 
 namespace {
 const std::vector<std::string> Variables = {"HTTP_HOST=example.host", "SCRIPT_NAME=/cgi/prog.exe"};
@@ -14,35 +16,9 @@ TPage GenrePage() {
     return RunRequest({}, Variables, [] { WriteGenreSelectionPage(); });
 }
 
-const std::vector<std::string> StyleBlock = {
-    "<style type=\"text/css\">",
-    "<!--",
-    "#butt {",
-    "   display: block;",
-    "   height: 40px; ",
-    "    width: 100px; ",
-    "    background: #34696f; ",
-    "    border: 2px solid rgba(33, 68, 72, 0.59);",
-    "   color: rgba(255, 255, 255, 0.55); ",
-    "   text-align: center; ",
-    "   font: bold 20px/40px \"Helvetica Neue\", Arial, Helvetica, Geneva, sans-serif; ",
-    "  text-shadow: 0 2px 2px rgba(255, 255, 255, 0.2);",
-    "}",
-    "a.button2 {  ",
-    "   text-decoration: none; ",
-    "} ",
-    "a.button:hover { ",
-    "   background: #3d7a80;",
-    "   background: -webkit-linear-gradient(top, #3d7a80, #2f5f63); ",
-    "   background: -moz-linear-gradient(top, #3d7a80, #2f5f63);",
-    "  background: -o-linear-gradient(top, #3d7a80, #2f5f63); ",
-    "   background: -ms-linear-gradient(top, #3d7a80, #2f5f63);",
-    "   background: linear-gradient(top, #3d7a80, #2f5f63);",
-    "}",
-    "-->",
-    "</style>",
-    "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">",
-};
+// The style block as the pages have always sent it, kept as a file so a
+// change to it shows as a change to that file.
+const std::vector<std::string> StyleBlock = support::GoldenLines("app/golden/style_block.html");
 
 // The page after the report block, up to and without the footer.
 std::vector<std::string> FormLines(const std::vector<std::string>& genres) {
