@@ -101,7 +101,8 @@ void SaveOptions() {
 
 void WriteTrace(const std::string& text) {
     if (Options.diagnostics == 0) return;
-    AppendLine(TraceFileName(), text);
+    const std::string path = TraceFileName();
+    if (!AppendBounded(path, text + "\r\n", LogFileLimit)) throw EFileError("Cannot append to file " + path);
 }
 
 void LogHit() {
