@@ -99,10 +99,12 @@ void SaveOptions() {
     if (!WriteFileAtomic(path, EncodeOptions(Options))) throw EFileError("Cannot write file " + path);
 }
 
-void WriteTrace(const std::string& text) {
+void WriteTrace(const std::string& text) { WriteTraceLines(text + "\r\n"); }
+
+void WriteTraceLines(const std::string& lines) {
     if (Options.diagnostics == 0) return;
     const std::string path = TraceFileName();
-    if (!AppendBounded(path, text + "\r\n", LogFileLimit)) throw EFileError("Cannot append to file " + path);
+    if (!AppendBounded(path, lines, LogFileLimit)) throw EFileError("Cannot append to file " + path);
 }
 
 void LogHit() {
