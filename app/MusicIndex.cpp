@@ -123,7 +123,7 @@ void TIndexRun::Run() {
         return;
     }
     if (!LoadAllNames()) unchanged = false;
-    Walk(!unchanged);
+    if (!unchanged || trace_.On()) Walk(!unchanged);
     trace_.Flush();
     if (!unchanged) {
         const std::string songsPath = programFolder_ + "MP3filelist.txt";
@@ -184,8 +184,14 @@ void TIndexRun::TakeListings() {
         listing.TakenAt = takenAt;
         listing.Loaded = true;
         for (auto& entry : ListDirectoryNames(programFolder_ + name + "\\*.mp3")) listing.Files.push_back(std::move(entry.Name));
+        const bool same = before && old_.LoadFiles(*before) && before->Files == listing.Files;
+        listingChanged_ = listingChanged_ || !same;
+        // A listing that confirms a trusted one leaves the cache as it is.
+        if (same && ListingStillHolds(before->Stamp, before->TakenAt, stamp)) {
+            now_.Listings.push_back(*before);
+            continue;
+        }
         relisted_ = true;
-        if (!before || !old_.LoadFiles(*before) || before->Files != listing.Files) listingChanged_ = true;
         now_.Listings.push_back(std::move(listing));
     }
 }
