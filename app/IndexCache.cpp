@@ -321,13 +321,8 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, unsig
     const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) return false;
     std::size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t n = write(fd, content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    const bool ok = (close(fd) == 0 && done == content.size()) && rename(temporary.c_str(), target.c_str()) == 0;
+    const bool written = WriteFully(fd, content, done);
+    const bool ok = close(fd) == 0 && written && rename(temporary.c_str(), target.c_str()) == 0;
     if (!ok) unlink(temporary.c_str());
     return ok;
 }

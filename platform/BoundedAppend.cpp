@@ -1,5 +1,5 @@
 // Appends to a log that keeps at most two generations: the current file and
-// the one before it (the name with ".1" added).
+// the one before it (the name with ".1" added); and the write loop behind it.
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -32,18 +32,23 @@ bool StillCurrent(int fd, const std::string& osPath) {
 // disk) is cut off again, so the file never ends in a torn line.
 bool WriteUnderLock(int fd, std::string_view content) {
     std::size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t n = write(fd, content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    if (done == content.size()) return true;
+    if (WriteFully(fd, content, done)) return true;
     const off_t end = lseek(fd, 0, SEEK_END);
     if (end >= static_cast<off_t>(done)) static_cast<void>(ftruncate(fd, end - static_cast<off_t>(done)));
     return false;
 }
 }  // namespace
+
+bool WriteFully(int fd, std::string_view content, std::size_t& done) {
+    done = 0;
+    while (done < content.size()) {
+        const ssize_t n = write(fd, content.data() + done, content.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
 
 std::string PreviousGenerationName(const std::string& path) { return path + ".1"; }
 

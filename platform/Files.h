@@ -45,6 +45,9 @@ bool FileSetDateTime(const std::string& path, TDateTime modified);
 // by a lock on the file.
 [[nodiscard]] bool AppendBounded(const std::string& path, std::string_view content, std::uint64_t limit);
 std::string PreviousGenerationName(const std::string& path);  // path + ".1"
+// Writes all of content to the descriptor, retrying short writes; done
+// tells how much reached it, also on failure.
+[[nodiscard]] bool WriteFully(int fd, std::string_view content, std::size_t& done);
 // The bound of the diagnostic trace and of the gateway log.
 constexpr std::uint64_t LogFileLimit = 10 * 1024 * 1024;
 

@@ -13,6 +13,8 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=scripts/benchlib.sh
+source "$repo/scripts/benchlib.sh"
 build=${BUILD:-$repo/build}
 program=${VALSETTO_BIN:-$build/valsetto}
 largest=${BENCH_SONGS:-100000}
@@ -38,15 +40,7 @@ for g in range(1, genres + 1):
 PY
 }
 
-# Medians in ms of each command, hyperfine without a shell.
-medians() {  # runs, hyperfine arguments...
-  local runs=$1 json=$work/hyperfine.json
-  shift
-  hyperfine --shell=none --style none --warmup 1 --runs "$runs" --export-json "$json" "$@" \
-    >/dev/null 2>"$work/hyperfine.err" || fail "hyperfine: $(cat "$work/hyperfine.err")"
-  /usr/bin/python3 -c 'import json, sys
-print(" ".join("%.2f" % (r["median"] * 1000) for r in json.load(open(sys.argv[1]))["results"]))' "$json"
-}
+medians() { bench_medians "$@"; }
 
 echo "bench: the music index at scale, hyperfine medians, CGI requests with genre pages"
 printf '%-9s %-34s %10s %12s %8s\n' "songs" "request" "Valsetto" "empty query" "ratio"
