@@ -1,5 +1,5 @@
 // Appends to a log that keeps at most two generations: the current file and
-// the one before it (the name with ".1" added); and the write loop behind it.
+// the one before it (the name with ".1" added).
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -38,17 +38,6 @@ bool WriteUnderLock(int fd, std::string_view content) {
     return false;
 }
 }  // namespace
-
-bool WriteFully(int fd, std::string_view content, std::size_t& done) {
-    done = 0;
-    while (done < content.size()) {
-        const ssize_t n = write(fd, content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 std::string PreviousGenerationName(const std::string& path) { return path + ".1"; }
 
