@@ -96,6 +96,7 @@ private:
     bool cached_ = false;
     bool listingChanged_ = false;  // the folders or a folder's songs differ from the last run
     bool templateChanged_ = false;
+    bool templateUnreadable_ = false;
     bool relisted_ = false;        // the cache no longer describes what was listed
     std::vector<std::size_t> listingOfFolder_;
     std::vector<std::string> templateLines_;
@@ -146,7 +147,8 @@ void TIndexRun::Run() {
 void TIndexRun::TakeGenreList() {
     const TFileStamp stamp = StampOf(exeFolder_);
     const std::int64_t takenAt = ClockNow();
-    if (cached_ && scan_ == TIndexScan::Changed && ListingStillHolds(old_.ProgramStamp, old_.ProgramTakenAt, stamp)) {
+    if (cached_ && scan_ == TIndexScan::Changed && stamp.Exists &&
+        ListingStillHolds(old_.ProgramStamp, old_.ProgramTakenAt, stamp)) {
         now_.Folders = old_.Folders;
         now_.ProgramStamp = old_.ProgramStamp;
         now_.ProgramTakenAt = old_.ProgramTakenAt;
@@ -196,16 +198,20 @@ void TIndexRun::TakeListings() {
     }
 }
 
+// A template that exists but cannot be read fails the run at the first page
+// that could be built, as reading it for that page would; until then the
+// run goes on.
 void TIndexRun::TakeTemplate() {
     const std::string path = programFolder_ + "index.txt";
     now_.TemplateExists = FileExists(path);
-    if (now_.TemplateExists) {
-        TStringList lines;
-        lines.LoadFromFile(path);
-        templateLines_ = lines.Lines();
-    }
+    std::string text;
+    if (now_.TemplateExists && !ReadWholeFile(path, text)) templateUnreadable_ = true;
+    TStringList lines;
+    lines.SetText(text);
+    templateLines_ = lines.Lines();
     now_.TemplateHash = HashText(JoinLines(templateLines_));
-    templateChanged_ = !cached_ || now_.TemplateExists != old_.TemplateExists || now_.TemplateHash != old_.TemplateHash;
+    templateChanged_ = !cached_ || templateUnreadable_ || now_.TemplateExists != old_.TemplateExists ||
+                       now_.TemplateHash != old_.TemplateHash;
 }
 
 // The files of the last run are as it left them.
@@ -302,6 +308,10 @@ void TIndexRun::Page(const std::string& genre, const std::vector<std::string>& i
         TracePage(page.Path, before->Built);
         now_.Pages.push_back(*before);
         return;
+    }
+    if (templateUnreadable_ && CanReplaceFile(page.Path)) {
+        TracePage(page.Path, true);
+        throw EFileError("Cannot open file \"" + programFolder_ + "index.txt\"");
     }
     const std::string content = now_.TemplateExists ? JoinLines(ExpandGenreTemplate(templateLines_, genre, items)) : "";
     page.Built = FileHolds(page.Path, content) ? CanReplaceFile(page.Path) : ReplaceFileContent(page.Path, content);
