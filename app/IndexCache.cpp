@@ -1,31 +1,21 @@
 #include "app/IndexCache.h"
 
-#include <atomic>
-#include <cerrno>
-#include <fcntl.h>
 #include <functional>
-#include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
 
 #include "app/Music.h"
 #include "app/Options.h"
 #include "app/qv_unit.h"
 #include "gateway/HttpEng.h"
 #include "platform/Files.h"
-#include "platform/Process.h"
 #include "platform/SysUtils.h"
 
 namespace {
 // The layout: magic, header length, file length, header hash; the header;
-// then each folder's song names. Every number is 8 bytes, little-endian as
-// written by this machine (a file from another byte order fails the magic).
+// then each folder's song names. Every number is 8 bytes, least significant
+// first; a text is its length, then its bytes.
 constexpr std::string_view Magic("VLSIDX\x01\x00", 8);
 constexpr std::size_t PreambleSize = 32;
-constexpr std::int64_t TrustMargin = 2'000'000'000;  // 2 s in nanoseconds
-constexpr std::uint64_t MaxCount = 1u << 28;          // more entries than any file could hold
-
-std::int64_t Nanoseconds(const timespec& t) { return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec; }
+constexpr std::uint64_t MaxCount = 1u << 28;  // more entries than a file could hold: refused
 
 class TWriter {
 public:
@@ -97,57 +87,13 @@ private:
     std::size_t at_ = 0;
 };
 
-bool ReadAt(int fd, std::string& into, std::uint64_t offset, std::uint64_t length) {
-    into.resize(length);
-    std::uint64_t done = 0;
-    while (done < length) {
-        const ssize_t n = pread(fd, into.data() + done, length - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::uint64_t>(n);
-    }
-    return true;
-}
-
-std::string TemporaryNameFor(const std::string& osTarget) {
-    static std::atomic<unsigned> counter{0};
-    const auto slash = osTarget.rfind('/');
-    const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
-    return osTarget.substr(0, start) + "." + osTarget.substr(start) + "." + IntToStr(CurrentProcessId()) + "-" +
-           IntToStr(counter.fetch_add(1)) + ".part";
-}
-
-std::string FolderOfOs(const std::string& osPath) {
-    const auto slash = osPath.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : osPath.substr(0, slash);
-}
 }  // namespace
-
-TFileStamp StampOf(const std::string& path) {
-    struct stat st {};
-    TFileStamp stamp;
-    if (stat(ToOsPath(path).c_str(), &st) != 0) return stamp;
-    stamp.Exists = true;
-    stamp.Device = st.st_dev;
-    stamp.Inode = st.st_ino;
-    stamp.Size = static_cast<std::uint64_t>(st.st_size);
-    stamp.Modified = Nanoseconds(st.st_mtim);
-    stamp.Changed = Nanoseconds(st.st_ctim);
-    return stamp;
-}
-
-std::int64_t ClockNow() {
-    timespec now {};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return Nanoseconds(now);
-}
 
 bool ListingStillHolds(const TFileStamp& then, std::int64_t takenAt, const TFileStamp& now) {
     if (!(then == now)) return false;
     if (!then.Exists) return true;
     const std::int64_t latest = then.Modified > then.Changed ? then.Modified : then.Changed;
-    return latest <= takenAt - TrustMargin;
+    return latest <= takenAt - ListingTrustMargin;
 }
 
 std::uint64_t HashText(std::string_view text, std::uint64_t seed) {
@@ -156,25 +102,23 @@ std::uint64_t HashText(std::string_view text, std::uint64_t seed) {
 }
 
 TIndexCache::~TIndexCache() {
-    if (handle_ >= 0) close(handle_);
+    if (handle_ != INVALID_HANDLE_VALUE) FileClose(handle_);
 }
 
 bool TIndexCache::Load(const std::string& path, const std::string& exeFolder, const std::string& programFolder) {
-    // Not blocking: a pipe put in the cache's place must not stall the run.
-    const int fd = open(ToOsPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return false;
-    struct stat st {};
+    const THandle fd = FileOpenRegular(path);
+    if (fd == INVALID_HANDLE_VALUE) return false;
+    const std::int64_t size = FileSeek(fd, 0, 2);
     std::string preamble, header;
-    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ReadAt(fd, preamble, 0, PreambleSize) &&
-              preamble.compare(0, Magic.size(), Magic) == 0;
+    bool ok = size >= 0 && FileReadAt(fd, preamble, 0, PreambleSize) && preamble.compare(0, Magic.size(), Magic) == 0;
     TReader head(std::string_view(preamble).substr(ok ? Magic.size() : 0));
     const std::uint64_t headerSize = ok ? head.Number() : 0;
     const std::uint64_t fileSize = ok ? head.Number() : 0;
     const std::uint64_t headerHash = ok ? head.Number() : 0;
-    ok = ok && fileSize == static_cast<std::uint64_t>(st.st_size) && headerSize <= fileSize - PreambleSize &&
-         ReadAt(fd, header, PreambleSize, headerSize) && HashText(header) == headerHash;
+    ok = ok && fileSize == static_cast<std::uint64_t>(size) && headerSize <= fileSize - PreambleSize &&
+         FileReadAt(fd, header, PreambleSize, headerSize) && HashText(header) == headerHash;
     if (!ok) {
-        close(fd);
+        FileClose(fd);
         return false;
     }
     TReader in(header);
@@ -216,7 +160,7 @@ bool TIndexCache::Load(const std::string& path, const std::string& exeFolder, co
         byName_.emplace(folder.Name, i);
     }
     if (!ok) {
-        close(fd);
+        FileClose(fd);
         Clear();
         return false;
     }
@@ -236,7 +180,7 @@ void TIndexCache::Clear() {
 bool TIndexCache::LoadFiles(TCachedFolder& folder) const {
     if (folder.Loaded) return true;
     std::string block;
-    if (handle_ < 0 || !ReadAt(handle_, block, blocks_ + folder.Offset, folder.Length) ||
+    if (handle_ == INVALID_HANDLE_VALUE || !FileReadAt(handle_, block, blocks_ + folder.Offset, folder.Length) ||
         HashText(block) != folder.Hash)
         return false;
     TReader in(block);
@@ -306,39 +250,6 @@ std::string TIndexCache::Encode() const {
 }
 
 std::string IndexCacheFileName() { return OptionsBaseName() + ".cache"; }
-
-bool CanReplaceFile(const std::string& path) {
-    const std::string target = ToOsPath(path);
-    struct stat st {};
-    if (stat(target.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || (st.st_mode & S_IWUSR) == 0)) return false;
-    return access(FolderOfOs(target).c_str(), W_OK | X_OK) == 0;
-}
-
-bool ReplaceFileContent(const std::string& path, std::string_view content, unsigned mode) {
-    if (!CanReplaceFile(path)) return false;
-    const std::string target = ToOsPath(path);
-    const std::string temporary = TemporaryNameFor(target);
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0) return false;
-    std::size_t done = 0;
-    const bool written = WriteFully(fd, content, done);
-    const bool ok = close(fd) == 0 && written && rename(temporary.c_str(), target.c_str()) == 0;
-    if (!ok) unlink(temporary.c_str());
-    return ok;
-}
-
-bool FileHolds(const std::string& path, std::string_view content) {
-    const std::string target = ToOsPath(path);
-    struct stat st {};
-    if (stat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) != content.size())
-        return false;
-    const int fd = open(target.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    std::string held;
-    const bool read = ReadAt(fd, held, 0, content.size());
-    close(fd);
-    return read && held == content;
-}
 
 void TGenreListings::Append(const std::string& genre, TStringList& list) {
     const std::string folder = ProgramFolder() + genre + "\\";

@@ -10,23 +10,16 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/FileStamps.h"
 #include "platform/StringList.h"
 
-// A file's or folder's identity and times as stat gives them; two stamps are
-// equal only when nothing was written, renamed over or re-permitted between.
-struct TFileStamp {
-    bool Exists = false;
-    std::uint64_t Device = 0, Inode = 0, Size = 0;
-    std::int64_t Modified = 0, Changed = 0;  // nanoseconds since the epoch
-    bool operator==(const TFileStamp&) const = default;
-};
-TFileStamp StampOf(const std::string& path);
-// Wall-clock nanoseconds since the epoch, the scale of the stamps.
-std::int64_t ClockNow();
+// How long before a listing its folder must have last changed for the
+// listing to be trusted, in nanoseconds: a file system with coarse times may
+// record a later change in the same second under the same time.
+inline constexpr std::int64_t ListingTrustMargin = 2'000'000'000;
 // A listing taken at takenAt, when the folder's stamp was then, still holds
 // when the folder's stamp is unchanged and its last change lies at least
-// 2 s before takenAt: a file system with coarse times may record a later
-// change in the same second under the same time.
+// ListingTrustMargin before takenAt.
 bool ListingStillHolds(const TFileStamp& then, std::int64_t takenAt, const TFileStamp& now);
 
 // A 64-bit hash, stable for one build of the program.
@@ -78,7 +71,7 @@ public:
 
 private:
     void Clear();
-    int handle_ = -1;
+    THandle handle_ = INVALID_HANDLE_VALUE;
     std::uint64_t blocks_ = 0;  // where the song names start
     std::map<std::string, std::size_t, std::less<>> byName_;
 };
@@ -91,14 +84,6 @@ void RunMusicIndex(TIndexScan scan);
 
 // Beside the options file: the base name + ".cache".
 std::string IndexCacheFileName();
-
-// Content written through a hidden temporary file renamed over the target.
-// False when the target cannot be replaced (a folder, read-only, or its
-// folder missing or not writable), as a creation there would fail.
-[[nodiscard]] bool CanReplaceFile(const std::string& path);
-[[nodiscard]] bool ReplaceFileContent(const std::string& path, std::string_view content, unsigned mode = 0666);
-// The file exists and holds exactly content.
-bool FileHolds(const std::string& path, std::string_view content);
 
 // The song files of the program folder's genre folders for the playlist:
 // a folder's cached names while they still hold, else a fresh listing.

@@ -321,12 +321,12 @@ void TIndexRun::Page(const std::string& genre, const std::vector<std::string>& i
     now_.Pages.push_back(std::move(page));
 }
 
-// Private to the program (mode 0600); a cache that cannot be written only
+// Private to the program (its owner alone may read it); a cache that cannot be written only
 // costs the next run a full scan.
 void TIndexRun::WriteCache() {
     for (auto& listing : now_.Listings)
         if (!listing.Loaded) return;
-    static_cast<void>(ReplaceFileContent(IndexCacheFileName(), now_.Encode(), 0600));
+    static_cast<void>(ReplaceFileContent(IndexCacheFileName(), now_.Encode(), /*privateFile=*/true));
 }
 }  // namespace
 
