@@ -152,6 +152,11 @@ TEST(IndexCacheChanges, EveryKindOfChangeGivesWhatAFullRunGives) {
              fs::remove(t.Program("playlist.cache"));
              fs::create_symlink("playlist.cache", t.Program("playlist.cache"));
          }},
+        {"cache replaced by a pipe", true,
+         [](TIndexTree& t) {
+             fs::remove(t.Program("playlist.cache"));
+             ASSERT_EQ(mkfifo(t.Program("playlist.cache").c_str(), 0600), 0);
+         }},
         {"change in the second of the cached listing", false, [](TIndexTree& t) { t.site.Write("Rumba/r0.mp3", ""); }},
         {"folder made unreadable", true, [](TIndexTree& t) { fs::permissions(t.Program("Rumba"), fs::perms::none); }},
     };
