@@ -121,7 +121,7 @@ void TMainform::GeneralHttpEngine1ExecRequest(TObject*) {
 void TMainform::ShowGenrePage() { WriteGenreSelectionPage(); }
 void TMainform::ShowNoGenrePage() { WriteNoGenrePage(); }
 void TMainform::ShowPlaylistPage() { WriteStoredPlaylistPage(); }
-void TMainform::BuildMusicIndex() { RunMusicIndex(); }
+void TMainform::BuildMusicIndex() { RunMusicIndex(TIndexScan::Full); }
 
 void TMainform::SmtpClient1Status(TObject*, const std::string& Msg) { WriteTrace("SMTP Status " + Msg); }
 

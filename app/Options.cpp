@@ -99,9 +99,12 @@ void SaveOptions() {
     if (!WriteFileAtomic(path, EncodeOptions(Options))) throw EFileError("Cannot write file " + path);
 }
 
-void WriteTrace(const std::string& text) {
+void WriteTrace(const std::string& text) { WriteTraceLines(text + "\r\n"); }
+
+void WriteTraceLines(const std::string& lines) {
     if (Options.diagnostics == 0) return;
-    AppendLine(TraceFileName(), text);
+    const std::string path = TraceFileName();
+    if (!AppendBounded(path, lines, LogFileLimit)) throw EFileError("Cannot append to file " + path);
 }
 
 void LogHit() {

@@ -71,5 +71,8 @@ void LoadOptions();
 void SaveOptions();
 // Appends text as one line to the trace while Options.diagnostics is on.
 void WriteTrace(const std::string& text);
+// Appends lines that already end in CR LF, in one piece, while diagnostics
+// are on.
+void WriteTraceLines(const std::string& lines);
 // Appends the hit line of this request to this month's hit log.
 void LogHit();

@@ -1,5 +1,6 @@
 #include "app/Playlist.h"
 
+#include "app/IndexCache.h"
 #include "app/MusicFiles.h"
 #include "app/MusicText.h"
 #include "app/Options.h"
@@ -15,9 +16,9 @@ namespace {
 constexpr int MaxPasses = 1000;
 
 // Every song of one genre folder as "genre|item", in listing order.
-void AppendGenreSongs(const std::string& genre, std::vector<std::string>& songlist) {
+void AppendGenreSongs(const std::string& genre, TGenreListings& listings, std::vector<std::string>& songlist) {
     TStringList files;
-    ListMp3Files(ProgramFolder() + genre + "\\", files);
+    listings.Append(genre, files);
     for (const auto& file : files.Lines()) songlist.push_back(genre + "|" + PlaylistListItem(genre, file));
 }
 
@@ -74,10 +75,11 @@ void GeneratePlaylist() {
     const std::vector<std::string> listed = GenreFolderNames();
     std::vector<std::string> genres;
     std::vector<std::string> songlist;
+    TGenreListings listings;
     for (const auto& posted : request.Genres) {
         const std::string folder = GenreFolderFor(posted, listed);
         genres.push_back(folder.empty() ? posted.Sent : folder);
-        if (!folder.empty()) AppendGenreSongs(folder, songlist);
+        if (!folder.empty()) AppendGenreSongs(folder, listings, songlist);
     }
     SaveListReplacing(songlist, ProgramFolder() + "Songlist.txt");
     TSongPool pool(std::move(songlist));

@@ -122,10 +122,11 @@ void HttpLog(const std::string& Message) {
         const std::string executable = ExecutableFileName();
         const std::string file = ComposeFileName(executable, LogDirectory(executable), false,
                                                  executable.substr(NameStart(executable)), false, "Log");
-        // 4, 5. One append per line, so concurrent writers never tear one.
+        // 4, 5. One append per line, so concurrent writers never tear one;
+        // a log about to pass its bound is first moved aside.
         const std::string line =
             DateTimeToStr(Now()) + ",  " + IntToStr(RequestContext.RequestId) + " : " + Message + "\r\n";
-        static_cast<void>(AppendToFile(file, line));
+        static_cast<void>(AppendBounded(file, line, LogFileLimit));
         ProcessMessages();
         // 6.
         THttpEngine* engine = RequestContext.CurrentEngine;

@@ -20,21 +20,9 @@ int OpenOs(const std::string& path, int flags, mode_t mode = 0666) {
 
 bool StatOs(const std::string& path, struct stat& st) { return stat(ToOsPath(path).c_str(), &st) == 0; }
 
-// done: how many bytes reached the file, also when the rest did not.
-bool WriteAll(int fd, std::string_view content, std::size_t& done) {
-    done = 0;
-    while (done < content.size()) {
-        const ssize_t n = write(fd, content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 bool WriteAll(int fd, std::string_view content) {
     std::size_t done = 0;
-    return WriteAll(fd, content, done);
+    return WriteFully(fd, content, done);
 }
 
 // Cuts off the start of an append that did not fit (a full disk, a size
@@ -184,11 +172,22 @@ bool WriteFileAtomic(const std::string& path, std::string_view content) {
     return ok;
 }
 
+bool WriteFully(int fd, std::string_view content, std::size_t& done) {
+    done = 0;
+    while (done < content.size()) {
+        const ssize_t n = write(fd, content.data() + done, content.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 bool AppendToFile(const std::string& path, std::string_view content) {
     const int fd = OpenOs(path, O_WRONLY | O_CREAT | O_APPEND);
     if (fd < 0) return false;
     std::size_t done = 0;
-    const bool written = WriteAll(fd, content, done);
+    const bool written = WriteFully(fd, content, done);
     if (!written && done > 0) TakeBackAppend(fd, done);
     return CloseChecked(fd) && written;
 }

@@ -38,6 +38,18 @@ bool FileSetDateTime(const std::string& path, TDateTime modified);
 [[nodiscard]] bool WriteWholeFile(const std::string& path, std::string_view content);
 [[nodiscard]] bool WriteFileAtomic(const std::string& path, std::string_view content);
 [[nodiscard]] bool AppendToFile(const std::string& path, std::string_view content);
+// AppendToFile for a log of bounded size: when the file holds something and
+// the content would take it past limit bytes, the file is first renamed to
+// its previous generation (PreviousGenerationName, replacing an older one)
+// and a new file is started. Appenders in other processes are serialised
+// by a lock on the file.
+[[nodiscard]] bool AppendBounded(const std::string& path, std::string_view content, std::uint64_t limit);
+std::string PreviousGenerationName(const std::string& path);  // path + ".1"
+// Writes all of content to the descriptor, retrying short writes; done
+// tells how much reached it, also on failure.
+[[nodiscard]] bool WriteFully(int fd, std::string_view content, std::size_t& done);
+// The bound of the diagnostic trace and of the gateway log.
+constexpr std::uint64_t LogFileLimit = 10 * 1024 * 1024;
 
 // Handles. Share modes of the host map to plain opens.
 using THandle = int;

@@ -92,15 +92,7 @@ for g in range(1, genres + 1):
 PY
 }
 
-# hyperfine, one command per argument; prints the median in ms of each.
-medians() {  # runs, command...
-  local runs=$1 json=$work/hyperfine.json
-  shift
-  hyperfine --shell=none --style none --warmup 1 --runs "$runs" --export-json "$json" "$@" \
-    >/dev/null 2>"$work/hyperfine.err" || fail "hyperfine: $(cat "$work/hyperfine.err")"
-  /usr/bin/python3 -c 'import json, sys
-print(" ".join("%.2f" % (r["median"] * 1000) for r in json.load(open(sys.argv[1]))["results"]))' "$json"
-}
+medians() { bench_medians "$@"; }
 
 echo
 echo "bench: music trees, hyperfine medians (the genre pages are not built: no site folders)"

@@ -88,3 +88,14 @@ bench_wrk() {  # url seconds connections [wrk options...]
     / Non-2xx or 3xx responses:/ { bad = $NF }
     END { printf "%s %.3f %.3f %s\n", rps, p50, p99, (bad == "" ? 0 : bad) }'
 }
+
+# hyperfine without a shell, one command per argument (options such as
+# --prepare may come first); prints the median in ms of each command.
+bench_medians() {  # runs, hyperfine arguments...
+  local runs=$1 json=$work/hyperfine.json
+  shift
+  hyperfine --shell=none --style none --warmup 1 --runs "$runs" --export-json "$json" "$@" \
+    >/dev/null 2>"$work/hyperfine.err" || { echo "bench: hyperfine: $(cat "$work/hyperfine.err")" >&2; exit 1; }
+  /usr/bin/python3 -c 'import json, sys
+print(" ".join("%.2f" % (r["median"] * 1000) for r in json.load(open(sys.argv[1]))["results"]))' "$json"
+}

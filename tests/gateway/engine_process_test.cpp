@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "engine_harness.h"
+#include "platform/Files.h"
 #include "platform/Process.h"
 
 namespace {
@@ -183,6 +184,19 @@ TEST(HttpLog, FileLocation) {
         ASSERT_EQ(LogFromProgramIn(tmp.Path(), logs.Path().c_str()), 0);
         EXPECT_NE(ReadFileBytes(logs.Path() + "/prog.Log").find(" : aaaaaaaaaa\r\n"), std::string::npos);
     }
+}
+
+// The log is bounded: a line that would take it past 10 MiB first moves it
+// to prog.Log.1 and starts it anew.
+TEST(HttpLog, FullLogMovesAsideBeforeTheNextLine) {
+    TTempFolder tmp;
+    ASSERT_EQ(LogFromProgramIn(tmp.Path(), nullptr), 0);
+    const std::string log = tmp.Path() + "/log/prog.Log";
+    std::filesystem::resize_file(log, LogFileLimit - 5);
+    ASSERT_EQ(LogFromProgramIn(tmp.Path(), nullptr, 1, 200), 0);
+    EXPECT_EQ(std::filesystem::file_size(log + ".1"), LogFileLimit - 5);
+    EXPECT_NE(ReadFileBytes(log).find(" : " + std::string(200, 'a') + "\r\n"), std::string::npos);
+    EXPECT_LT(std::filesystem::file_size(log), 300u);
 }
 
 TEST(HttpLog, ConcurrentProcessesNeverTearALine) {

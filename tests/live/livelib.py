@@ -36,6 +36,8 @@ PRIVATE_FILES = [
     # Files being written, under their temporary names.
     ".playlist.opt.4242-0.tmp", ".Songlist.txt.4242-1.part", ".folders.txt.4242-2.part",
     "Tango/.index.html.4242-3.part", ".notes",
+    # The music index cache and the previous generations of the bounded logs.
+    "playlist.cache", "Tunewright.tst.1", "playlist.Log", "playlist.Log.1", "log/playlist.Log.1",
 ]
 
 

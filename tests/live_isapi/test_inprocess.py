@@ -146,6 +146,15 @@ class InProcessCases:
                 self.assertIn(response.status, (403, 404))
                 self.assertNotIn(b"ELF", response.body[:8])
 
+    def test_private_files_are_refused(self):
+        for name in livelib.PRIVATE_FILES:
+            self.site.write(f"audiojs/{name}", f"SECRET {name}")
+        for name in livelib.PRIVATE_FILES:
+            with self.subTest(name=name):
+                response = livelib.request(self.server.port, f"/audiojs/{name}")
+                self.assertIn(response.status, (403, 404))
+                self.assertNotIn(b"SECRET", response.body)
+
 
 class LighttpdInProcessTests(InProcessCases, unittest.TestCase):
     cgi_class = livelib.Lighttpd

@@ -2,9 +2,12 @@
 // file size limit, which fails the same way without needing a small disk.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <string>
+#include <vector>
 
 #include "platform/Files.h"
 #include "tests/support/TempFolder.h"
@@ -57,4 +60,70 @@ TEST(AppendToFileTest, FullFileStaysAsItWas) {
     std::string content;
     ASSERT_TRUE(ReadWholeFile(log, content));
     EXPECT_EQ(content, "0123456789");
+}
+
+// The bound: an append that would take the file past it first moves the file
+// to its previous generation (replacing an older one); an empty file takes
+// even a line longer than the bound.
+TEST(AppendBoundedTest, MovesTheFileAsideOnlyWhenTheAppendWouldPassTheBound) {
+    struct TCase {
+        const char* name;
+        std::string before;
+        std::string line;
+        bool moved;
+    };
+    const TCase cases[] = {
+        {"fits exactly", std::string(16, 'a'), "bcd\r\n", false},
+        {"one byte over", std::string(17, 'a'), "bcd\r\n", true},
+        {"empty file, long line", "", std::string(30, 'x') + "\r\n", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        support::TTempFolder dir;
+        const std::string log = dir / "Tunewright.tst";
+        const std::string previous = PreviousGenerationName(log);
+        ASSERT_TRUE(WriteWholeFile(previous, "older generation\r\n"));
+        if (!c.before.empty()) {
+            ASSERT_TRUE(WriteWholeFile(log, c.before));
+        }
+        ASSERT_TRUE(AppendBounded(log, c.line, 21));
+        std::string current, old;
+        ASSERT_TRUE(ReadWholeFile(log, current));
+        ASSERT_TRUE(ReadWholeFile(previous, old));
+        EXPECT_EQ(current, c.moved ? c.line : c.before + c.line);
+        EXPECT_EQ(old, c.moved ? c.before : "older generation\r\n");
+    }
+}
+
+// Writers in several processes: every generation stays within the bound and
+// holds whole lines only.
+TEST(AppendBoundedTest, ConcurrentWritersKeepTheBoundAndWholeLines) {
+    support::TTempFolder dir;
+    const std::string log = dir / "gateway.Log";
+    constexpr int processes = 3, linesEach = 150;
+    constexpr std::uint64_t limit = 2000;
+    std::vector<pid_t> children;
+    for (int p = 0; p < processes; ++p) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            const std::string line = "writer " + std::to_string(p) + " " + std::string(40, 'a' + p) + "\r\n";
+            for (int i = 0; i < linesEach; ++i)
+                if (!AppendBounded(log, line, limit)) _exit(1);
+            _exit(0);
+        }
+        children.push_back(pid);
+    }
+    for (const pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    for (const std::string& file : {log, PreviousGenerationName(log)}) {
+        std::string content;
+        ASSERT_TRUE(ReadWholeFile(file, content));
+        EXPECT_LE(content.size(), limit);
+        EXPECT_EQ(content.size() % 51, 0u) << file;  // 49 characters and CR LF per line
+        for (std::size_t at = 0; at < content.size(); at += 51) EXPECT_EQ(content.compare(at, 7, "writer "), 0);
+    }
 }
