@@ -1,7 +1,7 @@
 #include "app/Music.h"
 #include "app/OnlineUnit.h"
 #include "app/qv_unit.h"
-#include "gateway/HttpEng.h"
+#include "gateway/engine/HttpEng.h"
 
 namespace {
 // The form posts back to the program itself over plain HTTP.

@@ -2,8 +2,8 @@
 // request's server variables and the two option toggles.
 #include "app/OnlineUnit.h"
 #include "app/Options.h"
-#include "gateway/GenEng.h"
-#include "gateway/HttpEng.h"
+#include "gateway/frontends/GenEng.h"
+#include "gateway/engine/HttpEng.h"
 
 namespace {
 // Rows longer than this are cut, value and closing tags alike.

@@ -2,7 +2,7 @@
 #include "app/OnlineUnit.h"
 #include "app/Options.h"
 #include "app/qv_unit.h"
-#include "gateway/HttpEng.h"
+#include "gateway/engine/HttpEng.h"
 #include "platform/DateTime.h"
 #include "platform/Files.h"
 #include "platform/SysUtils.h"

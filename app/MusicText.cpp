@@ -2,7 +2,7 @@
 
 #include "app/Music.h"
 #include "app/qv_unit.h"
-#include "gateway/UrlEncoded.h"
+#include "gateway/engine/UrlEncoded.h"
 #include "platform/SysUtils.h"
 
 namespace {

@@ -2,8 +2,8 @@
 
 #include "app/Options.h"
 #include "app/qv_unit.h"
-#include "gateway/GenEng.h"
-#include "gateway/HttpEng.h"
+#include "gateway/frontends/GenEng.h"
+#include "gateway/engine/HttpEng.h"
 #include "net/SmtpClient.h"
 #include "net/UdpEndpoint.h"
 #include "platform/Files.h"

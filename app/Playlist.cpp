@@ -2,7 +2,7 @@
 #include "app/OnlineUnit.h"
 #include "app/Options.h"
 #include "app/qv_unit.h"
-#include "gateway/HttpEng.h"
+#include "gateway/engine/HttpEng.h"
 #include "platform/Files.h"
 #include "platform/Random.h"
 #include "platform/SysUtils.h"

@@ -1,6 +1,6 @@
 #include "app/qv_unit.h"
 
-#include "gateway/HttpEng.h"
+#include "gateway/engine/HttpEng.h"
 #include "platform/SysUtils.h"
 
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "gateway/IsapiEng.h"
+#include "gateway/frontends/IsapiEng.h"
 #include "platform/StringList.h"
 #include "platform/SysUtils.h"
 

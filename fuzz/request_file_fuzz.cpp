@@ -13,9 +13,9 @@
 #include <fstream>
 #include <string>
 
-#include "gateway/HttpEng.h"
-#include "gateway/ServerModeRequest.h"
-#include "gateway/UrlEncoded.h"
+#include "gateway/engine/HttpEng.h"
+#include "gateway/servermode/ServerModeRequest.h"
+#include "gateway/engine/UrlEncoded.h"
 #include "platform/Streams.h"
 #include "platform/StringList.h"
 

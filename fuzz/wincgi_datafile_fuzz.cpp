@@ -12,9 +12,9 @@
 #include <memory>
 #include <string>
 
-#include "gateway/CGIWEng.h"
-#include "gateway/CGIWEngData.h"
-#include "gateway/HttpEng.h"
+#include "gateway/frontends/CGIWEng.h"
+#include "gateway/frontends/CGIWEngData.h"
+#include "gateway/engine/HttpEng.h"
 #include "platform/Exception.h"
 #include "platform/Streams.h"
 #include "platform/StringList.h"

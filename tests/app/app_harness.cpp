@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "app/OnlineUnit.h"
-#include "gateway/GatewayUnits.h"
+#include "gateway/frontends/GatewayUnits.h"
 #include "platform/Process.h"
 
 namespace {

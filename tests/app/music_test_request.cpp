@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "gateway/HttpEng.h"
+#include "gateway/engine/HttpEng.h"
 #include "platform/Streams.h"
 
 namespace {
