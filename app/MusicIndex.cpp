@@ -2,6 +2,7 @@
 #include "app/OnlineUnit.h"
 #include "app/Options.h"
 #include "app/qv_unit.h"
+#include "gateway/engine/Helpers.h"
 #include "gateway/engine/HttpEng.h"
 #include "platform/DateTime.h"
 #include "platform/Files.h"

@@ -2,6 +2,7 @@
 
 #include "app/Options.h"
 #include "app/qv_unit.h"
+#include "gateway/engine/Helpers.h"
 #include "gateway/frontends/GenEng.h"
 #include "gateway/engine/HttpEng.h"
 #include "net/SmtpClient.h"

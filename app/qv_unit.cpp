@@ -1,5 +1,6 @@
 #include "app/qv_unit.h"
 
+#include "gateway/engine/Helpers.h"
 #include "gateway/engine/HttpEng.h"
 #include "platform/SysUtils.h"
 

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <string>
 
+#include "gateway/engine/Helpers.h"
 #include "gateway/engine/HttpEng.h"
 #include "gateway/servermode/ServerModeRequest.h"
 #include "gateway/engine/UrlEncoded.h"

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "gateway/engine/Helpers.h"
 #include "gateway/frontends/CGIWEng.h"
 #include "gateway/frontends/CGIWEngData.h"
 #include "gateway/engine/HttpEng.h"

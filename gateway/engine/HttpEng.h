@@ -17,41 +17,12 @@
 #include <string>
 #include <string_view>
 
-#include "gateway/engine/ServerVariables.h"
-#include "gateway/engine/UrlEncoded.h"
-#include "platform/DateTime.h"
 #include "platform/Exception.h"
-#include "platform/Files.h"
 #include "platform/Forms.h"
 #include "platform/Object.h"
 #include "platform/StringList.h"
 #include "platform/Streams.h"
 #include "platform/Threads.h"
-
-class THttpEngine;
-
-// Build-time settings of the engine library.
-namespace EngineSettings {
-constexpr bool LogExceptions = true;
-constexpr bool ShowExceptions = true;
-// A body read that receives nothing for this long is given up (by the
-// watchdog ending the process, or by ReadContent itself where no watchdog
-// runs).
-constexpr std::uint32_t BodyReadTimeoutMs = 30000;
-// How often the watchdog looks at its deadline.
-constexpr std::uint32_t WatchDogIntervalMs = 2000;
-// The gateway log folder, relative to the executable's folder.
-constexpr const char* DefaultLogDir = ".\\log";
-// Largest piece in which the body is read and streams are copied.
-constexpr int PieceSize = 1032;
-}  // namespace EngineSettings
-
-// The body-read inactivity timeout in effect; EngineSettings::BodyReadTimeoutMs
-// unless a test shortened it.
-std::uint32_t BodyReadTimeoutMs();
-// For tests only: shortens (or restores, with 0) the body-read timeout so the
-// watchdog and the stalled-read bound can be seen within a test's time.
-void SetBodyReadTimeoutForTesting(std::uint32_t milliseconds);
 
 // The version text that reading THttpEngine::Version yields.
 inline constexpr const char* EngineVersionText = "Valsetto gateway 1.0";
@@ -80,46 +51,6 @@ public:
     virtual void SetPut(bool value);  // stores and forwards false
     virtual void SetPost(bool value);
 };
-
-// The request of the calling thread. The engine owns every object here from
-// ProcessRequest on and releases them in FinishRequest; OutputStream may be
-// the same object as InputStream.
-struct TRequestContext {
-    THttpEngine* CurrentEngine = nullptr;
-    TStream* InputStream = nullptr;
-    TStream* OutputStream = nullptr;
-    std::unique_ptr<TMemoryStream> ClientInputLog;  // debug modes only: every body byte read
-    std::unique_ptr<TMemoryStream> UserLog;         // debug modes only: every HttpLog line
-    std::unique_ptr<TStringList> ServerVariableList;
-    std::unique_ptr<TStringList> FieldList;  // sorted, Name=Value
-    std::unique_ptr<TMemoryStream> OutputBuffer;
-    std::unique_ptr<TStringList> HeaderList;  // insertion order, Name=Value
-    std::int32_t HeaderSent = 0;
-    std::int32_t OutputSent = 0;
-    std::int32_t RequestId = 0;  // 0..9999, written into log lines
-    std::int32_t DebugDumpActive = 0;
-};
-extern thread_local TRequestContext RequestContext;
-
-// Makes engine the calling thread's CurrentEngine.
-void BindEngine(THttpEngine* engine);
-
-// Ends a process whose body read has stalled: Deadline is a date-time
-// (0 = disarmed) that ReadContent arms and moves; once it has passed the
-// process ends with exit code 0. Frees itself when it ends.
-class TWatchDogThread : public TThread {
-public:
-    TWatchDogThread();
-    std::atomic<TDateTime> Deadline{0};
-
-protected:
-    void Execute() override;
-};
-
-// Process-wide state of the engine unit.
-extern std::atomic<TWatchDogThread*> WatchDog;
-extern std::atomic<std::int32_t> RequestCount;  // requests that reached the event stage
-extern std::atomic<TCriticalSection*> RequestLock;
 
 class THttpEngine : public TComponent {
 public:
@@ -162,6 +93,12 @@ public:
     virtual std::string RawServerVariable(const std::string& name);
     // Sends what is pending and releases the request's objects.
     virtual void FinishRequest();
+    // Whether the process ends with the request this engine serves (a CGI
+    // process), so an unhandled failure is answered and ends it at once.
+    virtual bool EndsProcessWithRequest() const { return false; }
+    // Whether HttpTerminate finishes the request itself; an engine that ends
+    // its process after each request is already finishing when it is called.
+    virtual bool TerminateFinishesRequest() const { return false; }
 
     // Server-variable accessors: ServerVariable of the name in the comment.
     virtual std::string GetServerSoftware();     // "SERVER SOFTWARE"
@@ -262,47 +199,6 @@ private:
     std::string versionText_;
 };
 
-// The base of the CGI-style front ends: header lines as CGI wants them, and
-// the end of the process after the request.
-class THttpCGIEngine : public THttpEngine {
-public:
-    explicit THttpCGIEngine(TComponent* owner);
-
-    // The process ends after its request (unless in a resident server).
-    bool CGIAutoTerminate = true;
-
-    // A status line ("HTTP/1.x ...") becomes a "Status:" line under servers
-    // whose software names NETSCAPE, APACHE or STRONGHOLD.
-    void SendHeaderLine(const std::string& name, const std::string& value) override;
-    void EndHeaderBlock() override;
-    void FinishRequest() override;
-
-    // With an output stream: serve that request now (ownership passes to
-    // ProcessRequest). With all three absent: start up as this front end.
-    virtual void RunRequest(TStream* input, TStream* output, TStringList* variables) = 0;
-
-    // Runs the saved owner handler first unless the request is to be handed
-    // to a resident server, then RunDeferred.
-    void OwnerCreateHook(TObject* Sender);
-    // The inherited Loaded, then the front end's own start-up.
-    void RunDeferred();
-
-    // The owner's OnCreate handler that OwnerCreateHook replaced.
-    TNotifyEvent SavedOwnerCreate;
-
-protected:
-    // The start-up of a front end read from its form: a request for a
-    // resident server that is not running yet goes at once; otherwise the
-    // request waits for the owner module's OnCreate, so the application's
-    // form is complete when it is served. Without a module, or when Loaded
-    // comes again, it is served now: hooking twice would make the hook its
-    // own saved handler and the owner's creation would recurse.
-    void StartWhenOwnerCreated();
-
-private:
-    bool ownerHooked_ = false;
-};
-
 // The default error page and its log line.
 void ReportException(const Exception& E);
 
@@ -320,23 +216,3 @@ void HttpLog(const std::string& Message);
 // Sends what is pending, stops the watchdog, frees the application's forms
 // and ends the process with exit code 0 (returns only inside a host server).
 void HttpTerminate();
-
-// A new list (the caller's) of Text split at CR, LF or CR LF.
-std::unique_ptr<TStringList> TextToStringList(std::string_view Text);
-// RFC 1123 form of a local date-time, e.g. "Sun, 06 Dec 2026 12:00:00 GMT".
-std::string FormatHttpDate(TDateTime DateTime);
-// An environment variable, empty when absent or longer than 4095 bytes;
-// SERVER_SOFTWARE counts as absent when its value contains "ZB".
-std::string GetEnvVariable(const std::string& name);
-// A path from the folder of BasePath (or Dir with a drive), a name and an
-// extension taken from BasePath or FileName; see the definition for the rules.
-std::string ComposeFileName(const std::string& BasePath, const std::string& Dir, bool TakeBaseName,
-                            const std::string& FileName, bool TakeBaseExt, const std::string& Ext);
-std::string ExecutableFileName();
-// The first match of a directory search; the search's result code (0 found).
-int FindFileInfo(const std::string& Path, int Attributes, TSearchRec& Info);
-std::string ReplaceChar(char Old, char New, std::string_view Text);
-// Path unchanged when it has a drive; here a relative path stays relative.
-std::string AddSystemDrive(const std::string& Path);
-// Whether a path names a drive: "X:\" at its start, or a leading "\" or "/".
-bool HasDrive(std::string_view Path);

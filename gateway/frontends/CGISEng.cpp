@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "gateway/engine/Helpers.h"
+#include "gateway/frontends/HttpCGIEngine.h"
 #include "gateway/servermode/ServerMode.h"
 #include "platform/Forms.h"
 #include "platform/Process.h"

@@ -4,6 +4,7 @@
 // lines and the body from standard output. A process that finds a resident
 // server alive hands its request over at start-up, before any form exists.
 #include "gateway/engine/HttpEng.h"
+#include "gateway/frontends/HttpCGIEngine.h"
 #include "platform/Object.h"
 
 class TStream;

@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "gateway/engine/Helpers.h"
+#include "gateway/frontends/HttpCGIEngine.h"
 #include "gateway/servermode/ServerMode.h"
 #include "gateway/servermode/ServerModeInternal.h"
 #include "platform/Exception.h"

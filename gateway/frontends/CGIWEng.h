@@ -8,6 +8,7 @@
 
 #include "gateway/frontends/CGIWEngData.h"
 #include "gateway/engine/HttpEng.h"
+#include "gateway/frontends/HttpCGIEngine.h"
 #include "platform/Object.h"
 
 class TStream;

@@ -2,7 +2,9 @@
 
 #include <memory>
 
+#include "gateway/engine/Helpers.h"
 #include "gateway/engine/HttpEng.h"
+#include "gateway/engine/UrlEncoded.h"
 #include "platform/Exception.h"
 #include "platform/Streams.h"
 #include "platform/StringList.h"

@@ -2,6 +2,7 @@
 
 #include "gateway/frontends/CGISEng.h"
 #include "gateway/frontends/CGIWEng.h"
+#include "gateway/frontends/HttpCGIEngine.h"
 #include "gateway/servermode/ServerMode.h"
 #include "platform/Exception.h"
 #include "platform/Forms.h"

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "gateway/engine/HttpEng.h"
+#include "gateway/frontends/HttpCGIEngine.h"
 #include "platform/Object.h"
 
 // The filter context of the host's extension interface, defined by the

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "gateway/engine/Helpers.h"
 #include "gateway/engine/HttpEng.h"
 #include "gateway/servermode/ServerModeInternal.h"
 #include "platform/Files.h"
@@ -15,7 +16,6 @@
 #include "platform/WindowTitle.h"
 
 std::atomic<bool> IsServerProcess{false};
-std::atomic<TDateTime> HandOffDeadline{0.0};
 
 namespace {
 std::string FolderOf(const std::string& path) {

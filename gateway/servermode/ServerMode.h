@@ -36,9 +36,6 @@ void ServerModeFinalization();
 
 // True once this process has become the resident server.
 extern std::atomic<bool> IsServerProcess;
-// Client side: while a header entry is being written, the moment after which
-// the client's watchdog ends the process; 0 means not armed.
-extern std::atomic<TDateTime> HandOffDeadline;
 
 // Folder of every server-mode file, without trailing backslash
 // (executable's folder + "\.\temp").

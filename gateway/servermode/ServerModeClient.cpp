@@ -4,7 +4,9 @@
 // for each header entry and each block of the body (the watchdog).
 #include <memory>
 
+#include "gateway/engine/Helpers.h"
 #include "gateway/engine/HttpEng.h"
+#include "gateway/engine/WatchDog.h"
 #include "gateway/servermode/ServerMode.h"
 #include "gateway/servermode/ServerModeInternal.h"
 #include "gateway/servermode/ServerModeRequest.h"
@@ -20,23 +22,10 @@
 #include "platform/WindowTitle.h"
 
 namespace ServerModeClient {
-// Ends the client at once when HandOffDeadline has passed.
-class TWatchDogThread : public TThread {
-public:
-    TWatchDogThread() : TThread(true) { FreeOnTerminate = true; }
-
-protected:
-    void Execute() override {
-        while (!Terminated()) {
-            const TDateTime deadline = HandOffDeadline.load();
-            if (deadline > 0 && Now() > deadline) HaltProcess(0);
-            Sleep(ServerConstants::WatchDogPollMs);
-        }
-    }
-};
-
-void ArmDeadline(bool guarded) {
-    if (guarded) HandOffDeadline.store(Now() + ServerConstants::HeaderLineSeconds * OneSecond);
+// The windowed client's watchdog (none when unguarded) ends the process when
+// one header entry or one block of the body takes longer than 30 s.
+void ArmDeadline(TWatchDogThread* watchdog) {
+    if (watchdog) watchdog->Deadline.store(Now() + ServerConstants::HeaderLineSeconds * OneSecond);
 }
 
 // Draws ids until no file at all begins with prefix + id. The process id is
@@ -64,16 +53,23 @@ void CheckClientLimit() {
     if (count - 1 >= ServerConstants::ClientLimit) throw Exception("Server mode - Too many clients");
 }
 
+// Disarmed before it is told to end: once told, it frees itself.
+void StopWatchDog(TWatchDogThread* watchdog) {
+    if (!watchdog) return;
+    watchdog->Deadline.store(0);
+    watchdog->Terminate();
+}
+
 void WriteOrFail(TStream& file, std::string_view bytes, const std::string& name) {
     if (file.Write(bytes.data(), static_cast<int>(bytes.size())) != static_cast<int>(bytes.size()))
         throw EFileError("Cannot write file \"" + name + "\"");
 }
 
-void CopyBody(TStream* input, TStream& file, std::int32_t length, bool guarded, const std::string& name) {
+void CopyBody(TStream* input, TStream& file, std::int32_t length, TWatchDogThread* watchdog, const std::string& name) {
     char block[ServerConstants::CopyBlock];
     std::int32_t left = length;
     while (input && left > 0) {
-        ArmDeadline(guarded);
+        ArmDeadline(watchdog);
         const int n = input->Read(block, std::min<std::int32_t>(left, sizeof block));
         if (n <= 0) break;
         WriteOrFail(file, std::string_view(block, static_cast<std::size_t>(n)), name);
@@ -93,29 +89,26 @@ void WriteRequestFile(const std::string& id, std::unique_ptr<TStringList> variab
     try {
         auto file = std::make_unique<TFileStream>(temporary, fmCreate);
         if (guarded) {
-            HandOffDeadline.store(0);
-            watchdog = new TWatchDogThread();
+            watchdog = new TWatchDogThread(ServerConstants::WatchDogPollMs);
             watchdog->Start();
         }
         for (const auto& entry : variables->Lines()) {
             if (guarded) ProcessMessages();
-            ArmDeadline(guarded);
+            ArmDeadline(watchdog);
             WriteOrFail(*file, entry + "\r\n", temporary);
         }
         WriteOrFail(*file, "\r\n", temporary);
         const std::int32_t length = RequestContentLength(*variables);
         variables.reset();
-        CopyBody(input.get(), *file, length, guarded, temporary);
+        CopyBody(input.get(), *file, length, watchdog, temporary);
         input.reset();
         file.reset();
     } catch (...) {
-        HandOffDeadline.store(0);
-        if (watchdog) watchdog->Terminate();
+        StopWatchDog(watchdog);
         DeleteFile(temporary);
         throw;
     }
-    HandOffDeadline.store(0);
-    if (watchdog) watchdog->Terminate();
+    StopWatchDog(watchdog);
     if (!RenameFile(temporary, request)) {
         DeleteFile(temporary);
         throw EFileError("Cannot rename file \"" + temporary + "\"");

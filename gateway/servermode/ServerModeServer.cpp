@@ -3,7 +3,9 @@
 #include <atomic>
 #include <memory>
 
+#include "gateway/engine/Helpers.h"
 #include "gateway/engine/HttpEng.h"
+#include "gateway/frontends/HttpCGIEngine.h"
 #include "gateway/servermode/ServerMode.h"
 #include "gateway/servermode/ServerModeInternal.h"
 #include "gateway/servermode/ServerModeRequest.h"

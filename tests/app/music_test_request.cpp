@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "gateway/engine/HttpEng.h"
+#include "gateway/engine/RequestContext.h"
 #include "platform/Streams.h"
 
 namespace {

@@ -1,5 +1,7 @@
 #include "tests/gateway/engine/engine_harness.h"
 
+#include "gateway/engine/Limits.h"
+#include "gateway/engine/WatchDog.h"
 #include "platform/Process.h"
 
 #include <chrono>

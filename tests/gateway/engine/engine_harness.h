@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "gateway/engine/HttpEng.h"
+#include "gateway/frontends/HttpCGIEngine.h"
 
 namespace enginetest {
 

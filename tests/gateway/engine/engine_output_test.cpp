@@ -2,6 +2,7 @@
 // order, redirects, no-cache dates, early sends and the CGI status line.
 #include <gtest/gtest.h>
 
+#include "gateway/engine/Helpers.h"
 #include "tests/gateway/engine/engine_harness.h"
 
 namespace {

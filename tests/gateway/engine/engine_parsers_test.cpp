@@ -2,7 +2,10 @@
 // credentials, the variable alias table and the file-name routine.
 #include <gtest/gtest.h>
 
+#include "gateway/engine/Helpers.h"
 #include "gateway/engine/HttpEng.h"
+#include "gateway/engine/ServerVariables.h"
+#include "gateway/engine/UrlEncoded.h"
 
 namespace {
 

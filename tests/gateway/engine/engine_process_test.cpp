@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include "gateway/engine/Limits.h"
+#include "gateway/engine/WatchDog.h"
+#include "gateway/frontends/HttpCGIEngine.h"
 #include "tests/gateway/engine/engine_harness.h"
 #include "platform/Process.h"
 

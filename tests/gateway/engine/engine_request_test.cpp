@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "gateway/engine/Helpers.h"
+#include "gateway/engine/RequestContext.h"
 #include "tests/gateway/engine/engine_harness.h"
 #include "platform/Process.h"
 

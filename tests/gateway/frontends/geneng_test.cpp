@@ -11,6 +11,7 @@
 #include "gateway/frontends/GenEng.h"
 #include "gateway/engine/HttpEng.h"
 #include "gateway/frontends/GatewayUnits.h"
+#include "gateway/frontends/HttpCGIEngine.h"
 #include "platform/Process.h"
 #include "tests/gateway/frontends/frontend_form.h"
 #include "tests/gateway/frontends/frontend_harness.h"

@@ -3,6 +3,10 @@
 #include <mutex>
 
 #include "gateway/engine/HttpEng.h"
+#include "gateway/engine/Limits.h"
+#include "gateway/engine/RequestContext.h"
+#include "gateway/engine/WatchDog.h"
+#include "platform/Forms.h"
 #include "platform/Process.h"
 #include "platform/Random.h"
 #include "platform/SysUtils.h"
@@ -53,9 +57,9 @@ void THttpEngine::BindRequest(TStream* input, TStream* output, TStringList* vari
     ctx.HeaderList = std::make_unique<TStringList>();
     ctx.OutputBuffer = std::make_unique<TMemoryStream>();
     ctx.CurrentEngine = this;
-    ctx.HeaderSent = 0;
-    ctx.OutputSent = 0;
-    ctx.DebugDumpActive = 0;
+    ctx.HeaderSent = false;
+    ctx.OutputSent = false;
+    ctx.DebugDumpActive = false;
     ctx.InputStream = input;
     ctx.OutputStream = output;
     ctx.ServerVariableList.reset(variables);
@@ -119,7 +123,7 @@ void THttpEngine::FinishAfterHandlers() {
 
 void THttpEngine::AddContentLength() {
     const TRequestContext& ctx = RequestContext;
-    if (!AutoHttpHeader || ctx.OutputSent != 0 || !ctx.OutputBuffer || ctx.OutputBuffer->Size() == 0) return;
+    if (!AutoHttpHeader || ctx.OutputSent || !ctx.OutputBuffer || ctx.OutputBuffer->Size() == 0) return;
     if (!ctx.HeaderList || !ctx.HeaderList->Values("content-length").empty()) return;
     AddHeader("content-length", IntToStr(ctx.OutputBuffer->Size()));
     AddHeader("Connection", "Keep-Alive");
@@ -140,15 +144,15 @@ void ReportException(const Exception& E) {
     if (engine->DebugMode != NoDebug || EngineSettings::ShowExceptions) {
         try {
             const TRequestContext& ctx = RequestContext;
-            if (ctx.DebugDumpActive == 0) engine->ClearOutput();
-            if (ctx.HeaderSent == 0) engine->AddHeader("content-type", "text/html");
-            if (ctx.DebugDumpActive == 0)
+            if (!ctx.DebugDumpActive) engine->ClearOutput();
+            if (!ctx.HeaderSent) engine->AddHeader("content-type", "text/html");
+            if (!ctx.DebugDumpActive)
                 engine->WriteLn("<html><body>Unhandled Exception: " + E.Message + "</body></html>");
         } catch (const Exception&) {
         }
     }
     // 3. A CGI process answers and ends here.
-    if (dynamic_cast<THttpCGIEngine*>(engine) != nullptr && engine->ServerMode == 0) {
+    if (engine->EndsProcessWithRequest()) {
         engine->SendHeader();
         engine->Shutdown();
     }
@@ -156,8 +160,8 @@ void ReportException(const Exception& E) {
 
 void THttpEngine::StartDebugOutput() {
     TRequestContext& ctx = RequestContext;
-    if (ctx.DebugDumpActive != 0) return;
-    ctx.DebugDumpActive = 1;
+    if (ctx.DebugDumpActive) return;
+    ctx.DebugDumpActive = true;
     TStringList kept;
     if (ctx.HeaderList) {
         kept.Assign(*ctx.HeaderList);
@@ -166,7 +170,7 @@ void THttpEngine::StartDebugOutput() {
     SendHeaderLine("HTTP/1.0 200 OK", "");
     SendHeaderLine("content-type", "text/plain");
     EndHeaderBlock();
-    ctx.HeaderSent = 0;
+    ctx.HeaderSent = false;
     if (ctx.HeaderList) ctx.HeaderList->Assign(kept);
 }
 
@@ -190,8 +194,7 @@ void HttpTerminate() {
     // 2. A CGI engine with CGIAutoTerminate is already finishing: that is
     // what called this routine.
     Ignoring([&] {
-        auto* cgi = dynamic_cast<THttpCGIEngine*>(engine);
-        if (engine != nullptr && (RunningAsLibrary || (cgi != nullptr && !cgi->CGIAutoTerminate))) engine->FinishRequest();
+        if (engine != nullptr && (RunningAsLibrary || engine->TerminateFinishesRequest())) engine->FinishRequest();
     });
     // 3.
     if (TWatchDogThread* dog = WatchDog.exchange(nullptr)) dog->Terminate();
@@ -204,14 +207,4 @@ void HttpTerminate() {
     // 6.
     if (Application != nullptr) Application->Terminate();
     HaltProcess(0);
-}
-
-TWatchDogThread::TWatchDogThread() : TThread(/*createSuspended=*/true) {}
-
-void TWatchDogThread::Execute() {
-    while (!Terminated()) {
-        const TDateTime deadline = Deadline.load();
-        if (deadline > 0 && Now() > deadline) HaltProcess(0);
-        Sleep(EngineSettings::WatchDogIntervalMs);
-    }
 }

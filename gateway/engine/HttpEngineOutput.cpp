@@ -1,8 +1,11 @@
 // Response output: the body buffer, the pending headers, the header block,
-// the debug dump and the end of a request; the CGI wording of header lines.
+// the debug dump and the end of a request.
 #include <algorithm>
 
+#include "gateway/engine/Helpers.h"
 #include "gateway/engine/HttpEng.h"
+#include "gateway/engine/Limits.h"
+#include "gateway/engine/RequestContext.h"
 #include "platform/MessageLoop.h"
 #include "platform/Process.h"
 #include "platform/SysUtils.h"
@@ -55,23 +58,23 @@ void THttpEngine::AddDownloadHeaders(const std::string& ContentType, const std::
 }
 
 void THttpEngine::OutputHeaderLine(const std::string& name, const std::string& value) {
-    if (RequestContext.DebugDumpActive == 0) SendHeaderLine(name, value);
+    if (!RequestContext.DebugDumpActive) SendHeaderLine(name, value);
 }
 
 void THttpEngine::SendHeader() {
     TRequestContext& ctx = RequestContext;
     if (!ctx.HeaderList || !ctx.OutputBuffer) return;
     // 1. A redirect goes out with only the headers the application gave.
-    if (AutoHttpHeader && ctx.HeaderSent == 0 && ctx.OutputSent == 0 && ctx.HeaderList->Values("location").empty())
+    if (AutoHttpHeader && !ctx.HeaderSent && !ctx.OutputSent && ctx.HeaderList->Values("location").empty())
         CompleteHeaderBlock();
     // 2.
-    if (ctx.HeaderSent == 0 && (!ctx.HeaderList->Empty() || AutoHttpHeader)) SendPendingHeaders();
+    if (!ctx.HeaderSent && (!ctx.HeaderList->Empty() || AutoHttpHeader)) SendPendingHeaders();
     // 3.
-    if (ctx.DebugDumpActive != 0) AppendDebugDump();
+    if (ctx.DebugDumpActive) AppendDebugDump();
     // 4. The whole buffer in one write.
     if (ctx.OutputBuffer->Size() > 0 && ctx.OutputStream != nullptr) {
         ctx.OutputStream->Write(ctx.OutputBuffer->Memory(), static_cast<int>(ctx.OutputBuffer->Size()));
-        ctx.OutputSent = 1;
+        ctx.OutputSent = true;
     }
     // 5.
     ctx.HeaderList->Clear();
@@ -116,7 +119,7 @@ void THttpEngine::SendPendingHeaders() {
             OutputHeaderLine(line.substr(0, eq), line.substr(eq + 1));
         ctx.HeaderList->Delete(0);
     }
-    ctx.HeaderSent = 1;
+    ctx.HeaderSent = true;
     EndHeaderBlock();
 }
 
@@ -135,7 +138,7 @@ void THttpEngine::AppendDebugDump() {
     }
     WriteLn("\r\n(************************)\r\n(*** Server variables ***)\r\n(************************)");
     WriteLn(ServerVariables().Text());
-    ctx.DebugDumpActive = 0;
+    ctx.DebugDumpActive = false;
 }
 
 namespace {
@@ -156,7 +159,7 @@ void THttpEngine::FinishRequest() {
     });
     // 2. An empty line before the dump.
     Ignoring([&] {
-        if (ctx.DebugDumpActive != 0) WriteLn("");
+        if (ctx.DebugDumpActive) WriteLn("");
     });
     // 3, 4. Without an output stream nothing can be sent; the request's
     // objects are released all the same, so none outlives its request.
@@ -174,36 +177,4 @@ void THttpEngine::FinishRequest() {
     ctx.FieldList.reset();
     ctx.HeaderList.reset();
     ctx.OutputBuffer.reset();
-}
-
-namespace {
-bool WantsStatusField(const std::string& serverSoftware) {
-    const std::string upper = UpperCase(serverSoftware);
-    return Pos("NETSCAPE", upper) != 0 || Pos("APACHE", upper) != 0 || Pos("STRONGHOLD", upper) != 0;
-}
-}  // namespace
-
-void THttpCGIEngine::SendHeaderLine(const std::string& name, const std::string& value) {
-    TStream* output = RequestContext.OutputStream;
-    if (output == nullptr) return;
-    std::string line;
-    // "HTTP/1.0 302 Found" becomes "Status: 302 Found" for the servers that
-    // want the status as a header field.
-    if (StartsText("HTTP/1.", name) && WantsStatusField(GetServerSoftware()))
-        line = "Status:" + (name.size() > 8 ? name.substr(8, 1032) : std::string()) + "\r\n";
-    else if (!value.empty())
-        line = name + ": " + value + "\r\n";
-    else
-        line = name + "\r\n";
-    output->WriteString(line);
-}
-
-void THttpCGIEngine::EndHeaderBlock() {
-    if (RequestContext.OutputStream != nullptr) RequestContext.OutputStream->WriteString("\r\n");
-}
-
-void THttpCGIEngine::FinishRequest() {
-    THttpEngine::FinishRequest();
-    // A resident server lives on after each request.
-    if (!ConsoleBuild && CGIAutoTerminate && ServerMode == 0) Shutdown();
 }

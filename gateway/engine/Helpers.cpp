@@ -1,7 +1,13 @@
-// File-name routines, the executable's own path and the gateway log.
-#include "gateway/engine/HttpEng.h"
-#include "platform/MessageLoop.h"
+// The engine's helpers: file names and drives, the executable's own path,
+// text lists, the HTTP date and the environment.
+#include "gateway/engine/Helpers.h"
+
+#include <algorithm>
+
+#include "platform/Files.h"
+#include "platform/Forms.h"
 #include "platform/Process.h"
+#include "platform/StringList.h"
 #include "platform/SysUtils.h"
 
 namespace {
@@ -42,11 +48,14 @@ std::string CollapseSeparators(std::string path) {
     return path;
 }
 
-std::string FolderWithoutSeparator(const std::string& path) {
+}  // namespace
+
+std::string PathFolder(const std::string& path) {
     const std::size_t start = NameStart(path);
     return start == 0 ? std::string() : path.substr(0, start - 1);
 }
-}  // namespace
+
+std::string PathName(const std::string& path) { return path.substr(NameStart(path)); }
 
 std::string ComposeFileName(const std::string& BasePath, const std::string& Dir, bool TakeBaseName,
                             const std::string& FileName, bool TakeBaseExt, const std::string& Ext) {
@@ -101,39 +110,64 @@ int FindFileInfo(const std::string& Path, int Attributes, TSearchRec& Info) {
     return result;
 }
 
+std::unique_ptr<TStringList> TextToStringList(std::string_view Text) {
+    auto list = std::make_unique<TStringList>();
+    list->SetText(Text);
+    return list;
+}
+
 namespace {
-// CGI_LOG_DIR when set, relative to the executable's folder unless rooted;
-// else the executable's ".\log". A folder that is missing and cannot be
-// made gives way to the executable's own folder.
-std::string LogDirectory(const std::string& executable) {
-    const std::string exeFolder = FolderWithoutSeparator(executable);
-    std::string dir = GetEnvVariable("CGI_LOG_DIR");
-    if (dir.empty()) dir = EngineSettings::DefaultLogDir;
-    if (!HasDrive(dir)) dir = exeFolder + "\\" + dir;
-    // Another thread may make the folder between the two checks.
-    if (!DirectoryExists(dir) && !CreateDir(dir) && !DirectoryExists(dir)) dir = exeFolder;
-    return dir;
+std::string TwoDigits(int value) {
+    std::string text = IntToStr(value);
+    return text.size() < 2 ? "0" + text : text;
 }
 }  // namespace
 
-void HttpLog(const std::string& Message) {
-    try {
-        // 1-3.
-        const std::string executable = ExecutableFileName();
-        const std::string file = ComposeFileName(executable, LogDirectory(executable), false,
-                                                 executable.substr(NameStart(executable)), false, "Log");
-        // 4, 5. One append per line, so concurrent writers never tear one.
-        const std::string line =
-            DateTimeToStr(Now()) + ",  " + IntToStr(RequestContext.RequestId) + " : " + Message + "\r\n";
-        static_cast<void>(AppendToFile(file, line));
-        ProcessMessages();
-        // 6.
-        THttpEngine* engine = RequestContext.CurrentEngine;
-        if (engine != nullptr && engine->DebugMode != NoDebug && RequestContext.UserLog) {
-            RequestContext.UserLog->Seek(0, soFromEnd);
-            RequestContext.UserLog->WriteString(line);
-        }
-    } catch (const std::exception&) {
-        // The log never fails its caller: the line is lost.
-    }
+std::string FormatHttpDate(TDateTime DateTime) {
+    // 1. To UTC by the zone's present offset.
+    TTimeZoneInformation zone;
+    const int state = GetTimeZoneInformation(zone);
+    int offset = zone.Bias + zone.StandardBias;
+    if (state == TIME_ZONE_ID_DAYLIGHT) offset += zone.DaylightBias;
+    const TDateTime utc = DateTime + offset / 1440.0;
+    // 2. Names that do not depend on the locale.
+    static const std::string days = "SunMonTueWedThuFriSat";
+    static const std::string months = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, msec = 0;
+    DecodeDate(utc, year, month, day);
+    DecodeTime(utc, hour, minute, second, msec);
+    // Kept within the name tables even for a date-time no calendar holds.
+    const int weekDay = ((DayOfWeek(utc) - 1) % 7 + 7) % 7;
+    month = std::clamp(month, 1, 12);
+    std::string yearText = IntToStr(year);
+    while (yearText.size() < 4) yearText = "0" + yearText;
+    return days.substr(static_cast<std::size_t>(weekDay) * 3, 3) + ", " + TwoDigits(day) + " " +
+           months.substr(static_cast<std::size_t>(month - 1) * 3, 3) + " " + yearText + " " + TwoDigits(hour) + ":" +
+           TwoDigits(minute) + ":" + TwoDigits(second) + " GMT";
 }
+
+std::string GetEnvVariable(const std::string& name) {
+    constexpr std::size_t NameLimit = 255;
+    constexpr std::size_t ValueLimit = 4095;
+    if (name.empty() || name.size() > NameLimit) return {};
+    std::string value = GetEnv(name);
+    if (value.size() > ValueLimit) return {};
+    // A server whose software text holds "ZB" is treated as no server.
+    if (name == "SERVER_SOFTWARE" && value.find("ZB") != std::string::npos) return {};
+    return value;
+}
+
+std::string ReplaceChar(char Old, char New, std::string_view Text) {
+    std::string result(Text);
+    std::replace(result.begin(), result.end(), Old, New);
+    return result;
+}
+
+bool HasDrive(std::string_view Path) {
+    if (!Path.empty() && (Path[0] == '\\' || Path[0] == '/')) return true;
+    return Path.size() >= 3 && Path[1] == ':' && Path[2] == '\\';
+}
+
+// On this host a rooted path ("\..." or "/...") counts as having its drive,
+// and there is no system drive letter to add: a relative path stays relative.
+std::string AddSystemDrive(const std::string& Path) { return Path; }

@@ -4,13 +4,11 @@
 #include <mutex>
 
 #include "gateway/engine/HttpEng.h"
+#include "gateway/engine/Limits.h"
+#include "gateway/engine/RequestContext.h"
+#include "gateway/engine/WatchDog.h"
 #include "platform/Process.h"
 #include "platform/Random.h"
-
-thread_local TRequestContext RequestContext;
-std::atomic<TWatchDogThread*> WatchDog{nullptr};
-std::atomic<std::int32_t> RequestCount{0};
-std::atomic<TCriticalSection*> RequestLock{nullptr};
 
 namespace {
 std::atomic<std::uint32_t> testingTimeoutMs{0};
@@ -22,10 +20,8 @@ std::mutex watchDogCreation;
 void StartWatchDog() {
     std::lock_guard<std::mutex> hold(watchDogCreation);
     if (WatchDog.load() != nullptr) return;
-    auto* dog = new TWatchDogThread();
+    auto* dog = new TWatchDogThread(EngineSettings::WatchDogIntervalMs);
     dog->Priority = TThreadPriority::tpHighest;
-    dog->Deadline.store(0);
-    dog->FreeOnTerminate = true;
     WatchDog.store(dog);
     dog->Start();
 }
@@ -60,10 +56,6 @@ std::uint32_t BodyReadTimeoutMs() {
 }
 
 void SetBodyReadTimeoutForTesting(std::uint32_t milliseconds) { testingTimeoutMs.store(milliseconds); }
-
-void BindEngine(THttpEngine* engine) { RequestContext.CurrentEngine = engine; }
-
-THttpEngine* CurrentHttpEngine() { return RequestContext.CurrentEngine; }
 
 THttpEngine::THttpEngine(TComponent* owner) : TComponent(owner) {
     // The last engine constructed on a thread is its current engine until a
@@ -170,5 +162,3 @@ void THttpEngine::LeaveLock(TCriticalSection* Lock) {
 }
 
 void THttpEngine::DestroyLock(TCriticalSection* Lock) { delete Lock; }
-
-THttpCGIEngine::THttpCGIEngine(TComponent* owner) : THttpEngine(owner) {}

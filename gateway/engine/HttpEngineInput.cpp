@@ -3,6 +3,11 @@
 #include <algorithm>
 
 #include "gateway/engine/HttpEng.h"
+#include "gateway/engine/Limits.h"
+#include "gateway/engine/RequestContext.h"
+#include "gateway/engine/ServerVariables.h"
+#include "gateway/engine/UrlEncoded.h"
+#include "gateway/engine/WatchDog.h"
 #include "platform/MessageLoop.h"
 #include "platform/SysUtils.h"
 
