@@ -12,9 +12,6 @@
 #include "platform/SysUtils.h"
 
 namespace {
-// Whether this thread's request entered RequestLock: only then is it left.
-thread_local bool requestLockHeld = false;
-
 std::mutex requestLockCreation;
 
 TCriticalSection* SharedRequestLock(THttpEngine& engine) {
@@ -64,7 +61,7 @@ void THttpEngine::BindRequest(TStream* input, TStream* output, TStringList* vari
     ctx.OutputStream = output;
     ctx.ServerVariableList.reset(variables);
     ctx.RequestId = static_cast<std::int32_t>(NextRandom(10000));
-    requestLockHeld = false;
+    ctx.RequestLockHeld = false;
 }
 
 void THttpEngine::RunHandlers() {
@@ -84,7 +81,7 @@ void THttpEngine::RunHandlers() {
     // 3.4
     if (ServerMode == 1 && RunningAsLibrary) {
         EnterLock(SharedRequestLock(*this));
-        requestLockHeld = true;
+        RequestContext.RequestLockHeld = true;
     }
     // 3.5
     if (InterlockedIncrement(RequestCount) == 1) Fire(OnFirstExecRequest, this);
@@ -111,8 +108,8 @@ void THttpEngine::HandleFailure(const Exception& E) {
 void THttpEngine::FinishAfterHandlers() {
     if (ConsoleBuild) return;  // the console front end finishes it
     try {
-        if (requestLockHeld) {
-            requestLockHeld = false;
+        if (RequestContext.RequestLockHeld) {
+            RequestContext.RequestLockHeld = false;
             LeaveLock(RequestLock.load());
         }
         FinishRequest();

@@ -29,6 +29,7 @@ struct TRequestContext {
     bool OutputSent = false;
     std::int32_t RequestId = 0;  // 0..9999, written into log lines
     bool DebugDumpActive = false;
+    bool RequestLockHeld = false;  // this request entered RequestLock: only then is it left
 };
 extern thread_local TRequestContext RequestContext;
 

@@ -1,5 +1,6 @@
 #include "gateway/frontends/CGISEng.h"
 
+#include <memory>
 #include <string>
 
 #include "gateway/engine/Helpers.h"
@@ -12,10 +13,6 @@
 #include "platform/SysUtils.h"
 #include "platform/Threads.h"
 
-thread_local TStream* StdCgiInput = nullptr;
-thread_local TStream* StdCgiOutput = nullptr;
-thread_local TStringList* StdCgiVariables = nullptr;
-
 namespace {
 // The handles the web server passed the process.
 constexpr THandle StdInputHandle = 0;
@@ -23,38 +20,38 @@ constexpr THandle StdOutputHandle = 1;
 // Pause between starting a resident server and handing the request to it.
 constexpr std::uint32_t ServerStartPauseMs = 600;
 
+// Set by the start-up: the standard streams carry this process's request.
+bool standardStreamsServe = false;
+
+TCgiRequest StandardStreams() {
+    TCgiRequest request;
+    request.Input = std::make_unique<THandleStream>(StdInputHandle);
+    request.Output = std::make_unique<THandleStream>(StdOutputHandle);
+    return request;
+}
+
+void HandOff(TCgiRequest request) {
+    HandOffRequest(request.Input.release(), request.Output.release(), request.Variables.release());
+}
+
 // The console build's engine: created at start-up without owner, it lives
-// as long as the process.
-TCGIStdEngine* ConsoleEngine = nullptr;
-
-bool ServerModeApplies(const THttpEngine& engine) {
-    return engine.ServerMode != 0 && !IsServerLaunch() && !IsServerRunning();
-}
-
-// Runs one request on the given objects. ProcessRequest owns and frees them,
-// so the per-thread values are cleared once it returns: a later call must
-// not hand freed streams over again.
-void ServeOnThread(THttpEngine& engine, TStream* input, TStream* output, TStringList* variables) {
-    StdCgiInput = input;
-    StdCgiOutput = output;
-    engine.ProcessRequest(input, output, variables);
-    StdCgiInput = nullptr;
-    StdCgiOutput = nullptr;
-}
-
+// as long as the process and holds the request prepared for it.
 void StartConsoleEngine() {
-    ConsoleEngine = new TCGIStdEngine(nullptr);
+    auto* engine = new TCGIStdEngine(nullptr);
     if (IsServerLaunch()) {
         // The standard streams give way to the handed-over request's files.
-        delete StdCgiInput;
-        delete StdCgiOutput;
-        StdCgiInput = nullptr;
-        StdCgiOutput = nullptr;
-        WaitForRequestFile(StdCgiInput, StdCgiOutput, StdCgiVariables);
+        TStream* input = nullptr;
+        TStream* output = nullptr;
+        TStringList* variables = nullptr;
+        WaitForRequestFile(input, output, variables);
+        engine->ConsoleRequest.Input.reset(input);
+        engine->ConsoleRequest.Output.reset(output);
+        engine->ConsoleRequest.Variables.reset(variables);
     } else if (IsServerRunning()) {
-        HandOffRequestConsole(StdCgiInput, StdCgiOutput, EnvironmentList());
+        TCgiRequest request = StandardStreams();
+        HandOffRequestConsole(request.Input.release(), request.Output.release(), EnvironmentList());
     } else {
-        StdCgiVariables = EnvironmentList();
+        engine->ConsoleRequest = StandardCgiRequest();
     }
 }
 }  // namespace
@@ -72,21 +69,25 @@ TStringList* EnvironmentList() {
     return list;
 }
 
+TCgiRequest StandardCgiRequest() {
+    TCgiRequest request = standardStreamsServe ? StandardStreams() : TCgiRequest{};
+    request.Variables.reset(EnvironmentList());
+    return request;
+}
+
 void CGISEngStartup() {
-    StdCgiInput = nullptr;
-    StdCgiOutput = nullptr;
+    standardStreamsServe = false;
     // Inside a host server the standard streams and the command line are the
     // host's, never a request of ours.
     if (RunningAsLibrary) return;
     if (!IsStdCgi() && !IsServerLaunch()) return;
     if (ConsoleBuild && IsServerLaunch() && IsServerRunning()) return;
-    StdCgiInput = new THandleStream(StdInputHandle);
-    StdCgiOutput = new THandleStream(StdOutputHandle);
+    standardStreamsServe = true;
     if (ConsoleBuild) {
         StartConsoleEngine();
         return;
     }
-    if (IsServerRunning()) HandOffRequest(StdCgiInput, StdCgiOutput, EnvironmentList());
+    if (IsServerRunning()) HandOff(StandardCgiRequest());
 }
 
 TCGIStdEngine::TCGIStdEngine(TComponent* owner) : THttpCGIEngine(owner) {}
@@ -97,29 +98,15 @@ void TCGIStdEngine::Loaded() {
     StartWhenOwnerCreated();
 }
 
-void TCGIStdEngine::RunConsoleRequest() {
-    if (!ConsoleBuild) return;
-    TStringList* variables = StdCgiVariables;
-    StdCgiVariables = nullptr;
-    ServeOnThread(*this, StdCgiInput, StdCgiOutput, variables);
-    // Finished here while the thread's request state still exists: it ends
-    // before the engine unit's static end, where finishing used to happen.
-    FinishRequest();
-}
-
-void TCGIStdEngine::RunRequest(TStream* input, TStream* output, TStringList* variables) {
-    if (output != nullptr) {
-        ServeOnThread(*this, input, output, variables);
-        return;
-    }
-    if (ServerModeApplies(*this)) {
+void TCGIStdEngine::RunProcessRequest() {
+    if (HandsRequestToNewServer(*this)) {
         StartServerProcess();
         Sleep(ServerStartPauseMs);
-        HandOffRequest(StdCgiInput, StdCgiOutput, EnvironmentList());
+        HandOff(StandardCgiRequest());
     }
     if (IsServerLaunch() && ParamCount() == 0) {
         if (ServerMode == 0) SetServerMode(1);
         RunServerLoop(this);
     }
-    ServeOnThread(*this, StdCgiInput, StdCgiOutput, EnvironmentList());
+    Serve(StandardCgiRequest());
 }

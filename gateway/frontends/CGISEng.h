@@ -3,7 +3,6 @@
 // in the environment and the body on standard input, and reads the header
 // lines and the body from standard output. A process that finds a resident
 // server alive hands its request over at start-up, before any form exists.
-#include "gateway/engine/HttpEng.h"
 #include "gateway/frontends/HttpCGIEngine.h"
 #include "platform/Object.h"
 
@@ -27,13 +26,11 @@ void CGISEngStartup();
 // to one already present when case is ignored is dropped.
 TStringList* EnvironmentList();
 
-// Per-thread values of the unit: streams over standard input and output
-// (while a handed-over request is served: its request and response files),
-// and in a console build the variables prepared at start-up. ProcessRequest
-// takes ownership of whatever it is given.
-extern thread_local TStream* StdCgiInput;
-extern thread_local TStream* StdCgiOutput;
-extern thread_local TStringList* StdCgiVariables;
+// A request over this process's standard input and output with the
+// environment as its variables, when the start-up found them to carry the
+// process's request (standard CGI, or a process that is to become the
+// resident server); else one without streams.
+TCgiRequest StandardCgiRequest();
 
 class TCGIStdEngine : public THttpCGIEngine {
 public:
@@ -42,11 +39,8 @@ public:
     // Acts only for an engine read from its form (marked loading): an
     // engine another component created in code is started by that one.
     void Loaded() override;
-    // Console build: serves the request prepared at start-up. Windowed
-    // build: nothing.
-    void RunConsoleRequest() override;
-    // With an output stream: serve that request now (ownership of the three
-    // objects passes to ProcessRequest). With none: start up as this front
-    // end (late hand-off, resident server, or the ordinary CGI request).
-    void RunRequest(TStream* input, TStream* output, TStringList* variables) override;
+    // Starts a resident server and hands the request over when one is wanted
+    // and none runs, runs the server loop when started by hand, and else
+    // serves the request of the standard streams.
+    void RunProcessRequest() override;
 };

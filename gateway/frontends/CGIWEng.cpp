@@ -15,10 +15,6 @@
 #include "platform/SysUtils.h"
 #include "platform/Threads.h"
 
-thread_local TStream* WinCgiInput = nullptr;
-thread_local TStream* WinCgiOutput = nullptr;
-thread_local TStringList* WinCgiVariables = nullptr;
-
 namespace {
 bool RequestInEnvironment() {
     bool found = false;
@@ -28,42 +24,39 @@ bool RequestInEnvironment() {
 
 std::string DataFilePath() { return AddSystemDrive(ParamStr(1)); }
 
-// Reads the data file named on the command line into the unit's input and
-// output and the given list.
-void ReadCommandLineDataFile(TStringList& variables) {
+// The request of the data file named on the command line.
+TCgiRequest CommandLineRequest(bool sorted) {
+    TCgiRequest request;
+    request.Variables = std::make_unique<TStringList>(sorted);
     std::string outputName;
-    ReadWinCgiDataFile(DataFilePath(), outputName, WinCgiInput, variables, WinCgiOutput);
+    TStream* input = nullptr;
+    TStream* output = nullptr;
+    ReadWinCgiDataFile(DataFilePath(), outputName, input, *request.Variables, output);
+    request.Input.reset(input);
+    request.Output.reset(output);
+    return request;
 }
 
-// Windowed start-up with a resident server alive: the request leaves the
-// process here, before any form exists.
-void HandOffDataFile() {
-    std::unique_ptr<TStringList> variables = std::make_unique<TStringList>(false);
-    ReadCommandLineDataFile(*variables);
-    HandOffRequest(WinCgiInput, WinCgiOutput, variables.release());
-}
-
-// ProcessRequest owns and frees what it is given, so the per-thread values
-// are cleared once it returns.
-void ServeOnThread(THttpEngine& engine, TStream* input, TStream* output, TStringList* variables) {
-    WinCgiInput = input;
-    WinCgiOutput = output;
-    engine.ProcessRequest(input, output, variables);
-    WinCgiInput = nullptr;
-    WinCgiOutput = nullptr;
+void HandOff(TCgiRequest request) {
+    HandOffRequest(request.Input.release(), request.Output.release(), request.Variables.release());
 }
 
 void ConsoleStartup() {
-    new TCGIWinEngine(nullptr);  // lives for the process; its constructor makes it CurrentEngine
+    // Lives for the process; its constructor makes it CurrentEngine.
+    auto* engine = new TCGIWinEngine(nullptr);
     if (IsServerLaunch()) {
-        WaitForRequestFile(WinCgiInput, WinCgiOutput, WinCgiVariables);
+        TStream* input = nullptr;
+        TStream* output = nullptr;
+        TStringList* variables = nullptr;
+        WaitForRequestFile(input, output, variables);
+        engine->ConsoleRequest.Input.reset(input);
+        engine->ConsoleRequest.Output.reset(output);
+        engine->ConsoleRequest.Variables.reset(variables);
     } else if (IsServerRunning()) {
-        WinCgiVariables = new TStringList(false);
-        ReadCommandLineDataFile(*WinCgiVariables);
-        HandOffRequestConsole(WinCgiInput, WinCgiOutput, WinCgiVariables);
+        TCgiRequest request = CommandLineRequest(false);
+        HandOffRequestConsole(request.Input.release(), request.Output.release(), request.Variables.release());
     } else {
-        WinCgiVariables = new TStringList(true);
-        ReadCommandLineDataFile(*WinCgiVariables);
+        engine->ConsoleRequest = CommandLineRequest(true);
     }
 }
 }  // namespace
@@ -80,17 +73,17 @@ bool IsWinCgi() {
 }
 
 void CGIWEngStartup() {
-    WinCgiOutput = nullptr;
-    WinCgiInput = nullptr;
     if (!IsWinCgi() && !IsServerLaunch()) return;
     if (ConsoleBuild && IsServerLaunch() && IsServerRunning()) return;
     try {
+        // Windowed, with a resident server alive: the request leaves the
+        // process here, before any form exists.
         if (ConsoleBuild)
             ConsoleStartup();
         else if (!IsServerLaunch() && IsServerRunning())
-            HandOffDataFile();
+            HandOff(CommandLineRequest(false));
     } catch (const Exception& e) {
-        // The request is then served (and fails again, visibly) by RunRequest.
+        // The request is then served (and fails again, visibly) by RunProcessRequest.
         HttpLog("Windows CGI start-up: " + e.Message);
     }
 }
@@ -105,48 +98,29 @@ void TCGIWinEngine::Loaded() {
     StartWhenOwnerCreated();
 }
 
-void TCGIWinEngine::RunConsoleRequest() {
-    if (!ConsoleBuild) return;
-    TStringList* variables = WinCgiVariables;
-    WinCgiVariables = nullptr;
-    ServeOnThread(*this, WinCgiInput, WinCgiOutput, variables);
-    // Finished here, not at the engine unit's end: by then the thread's
-    // request state has already been destroyed (thread storage ends before
-    // static storage), and a console server's client reads the response as
-    // soon as the alive file is gone.
-    FinishRequest();
-}
-
 void TCGIWinEngine::RunRequest(TStream* input, TStream* output, TStringList* variables) {
-    // 1. Not Windows CGI: nothing is served; what was handed in is released.
     if (!IsWinCgi()) {
         if (input != output) delete input;
         delete output;
         delete variables;
         return;
     }
-    // 2. A request given by the resident server.
-    if (output) {
-        ServeOnThread(*this, input, output, variables);
-        return;
-    }
-    // 3. A resident server is wanted but none runs: start one, hand over.
-    if (ServerMode != 0 && !IsServerLaunch() && !IsServerRunning()) {
+    THttpCGIEngine::RunRequest(input, output, variables);
+}
+
+void TCGIWinEngine::RunProcessRequest() {
+    // Outside Windows CGI there is no request to serve.
+    if (!IsWinCgi()) return;
+    if (HandsRequestToNewServer(*this)) {
         StartServerProcess();
         Sleep(ServerConstants::WinStartDelayMs);
-        auto list = std::make_unique<TStringList>(true);
-        ReadCommandLineDataFile(*list);
-        HandOffRequest(WinCgiInput, WinCgiOutput, list.release());
+        HandOff(CommandLineRequest(true));
     }
-    // 4. Started by hand, or by the server-start command line: be the server.
     if (IsServerLaunch()) {
         if (ServerMode == 0) SetServerMode(1);
         RunServerLoop(this);
     }
-    // 5. The ordinary Windows CGI request.
-    auto list = std::make_unique<TStringList>(true);
-    ReadCommandLineDataFile(*list);
-    ServeOnThread(*this, WinCgiInput, WinCgiOutput, list.release());
+    Serve(CommandLineRequest(true));
 }
 
 void ReadWinCgiDataFile(const std::string& path, std::string& outputName, TStream*& input,

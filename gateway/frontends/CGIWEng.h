@@ -7,7 +7,6 @@
 #include <string>
 
 #include "gateway/frontends/CGIWEngData.h"
-#include "gateway/engine/HttpEng.h"
 #include "gateway/frontends/HttpCGIEngine.h"
 #include "platform/Object.h"
 
@@ -27,24 +26,18 @@ void CGIWEngStartup();
 // server may pass the client's query words as arguments).
 [[nodiscard]] bool IsWinCgi();
 
-// Per-thread values of the unit: the request's body and output streams
-// (while a handed-over request is served: its request and response files),
-// and in a console build the variables prepared at start-up.
-extern thread_local TStream* WinCgiInput;
-extern thread_local TStream* WinCgiOutput;
-extern thread_local TStringList* WinCgiVariables;
-
 class TCGIWinEngine : public THttpCGIEngine {
 public:
     explicit TCGIWinEngine(TComponent* owner);
 
     // Acts only for an engine read from its form (marked loading).
     void Loaded() override;
-    void RunConsoleRequest() override;
-    // With an output stream: serve that request now (ownership of the three
-    // objects passes to ProcessRequest). With none: start up as this front
-    // end (hand off, become the resident server, or serve the data file).
+    // Outside Windows CGI nothing is served: what was handed in is released.
     void RunRequest(TStream* input, TStream* output, TStringList* variables) override;
+    // Hands the request to a resident server (starting one when wanted and
+    // none runs), becomes the resident server when started by hand or by the
+    // server-start command line, or serves the data file's request.
+    void RunProcessRequest() override;
 };
 
 // Reads the data file at path: variables gain the entries of its CGI, SYSTEM

@@ -46,7 +46,6 @@ void GenEngStartup() {
 }
 
 TGeneralHttpEngine::TGeneralHttpEngine(TComponent* owner) : THttpEngine(owner) {
-    SavedOwnerCreate = nullptr;
     if (!Designing()) {
         concrete_ = CreateConcreteEngine(owner);
         // Without an owner nobody else would free it.
@@ -69,41 +68,21 @@ void TGeneralHttpEngine::EndHeaderBlock() {}
 void TGeneralHttpEngine::Loaded() {
     if (Designing()) return;
     THttpEngine::Loaded();
-    // 1. In a host server requests arrive through the exported entry points.
+    // In a host server requests arrive through the exported entry points.
     if (RunningAsLibrary) {
         CopyEngineSettings(ConcreteIsapiEngine);
         return;
     }
-    // 2. A resident server is wanted and none runs yet.
-    if (ServerMode != 0 && !IsServerLaunch() && !IsServerRunning()) {
-        RunDeferred();
-        return;
-    }
-    // 3, 4. A form or data module: serve once its own creation is done.
-    // Hooking twice would make the hook its own saved handler, so the
-    // owner's creation would recurse; a repeated Loaded serves now.
-    TCustomModule* module = CreationOwner(Owner());
-    if (module != nullptr && !ownerHooked_) {
-        SavedOwnerCreate = module->OnCreate;
-        module->OnCreate = [this](TObject* Sender) { OwnerCreateHook(Sender); };
-        ownerHooked_ = true;
-        return;
-    }
-    // 5. Any other owner, or none.
-    RunDeferred();
-}
-
-void TGeneralHttpEngine::OwnerCreateHook(TObject* Sender) {
-    const bool ownerFirst = ServerMode == 0 || IsServerLaunch() || IsServerRunning();
-    if (ownerFirst && SavedOwnerCreate) SavedOwnerCreate(Sender);
-    RunDeferred();
+    // A form or data module serves once its own creation is done; any other
+    // owner, or none, at once.
+    ownerHook_.ServeWhenOwnerCreated(*this, CreationOwner(Owner()), [this] { RunDeferred(); });
 }
 
 void TGeneralHttpEngine::RunDeferred() {
     if (ConcreteCgiEngine == nullptr) throw Exception("TGeneralHttpEngine: no CGI front end to run the request on");
     CopyEngineSettings(ConcreteCgiEngine);
     try {
-        ConcreteCgiEngine->RunRequest(nullptr, nullptr, nullptr);
+        ConcreteCgiEngine->RunProcessRequest();
     } catch (const Exception& E) {
         // A request that cannot even start (a Windows CGI data file naming
         // no output file it can create) has nobody to answer. Left to the

@@ -68,8 +68,8 @@ public:
     // Sets every setting of this component on target through target's own
     // setters (CGIAutoTerminate directly), in a fixed order.
     void CopyEngineSettings(THttpEngine* target);
+    // The concrete CGI front end's own request, with this component's settings.
     void RunDeferred();
-    void OwnerCreateHook(TObject* Sender);
 
     bool CGIAutoTerminate() const { return cgiAutoTerminate_; }
     void SetCGIAutoTerminate(bool value);
@@ -81,14 +81,11 @@ public:
     void SetOnIsapiFilterProc(THttpFilterProcEvent handler);
     void SetOnIsapiFilterVersion(THttpFilterVersionEvent handler);
 
-    // The owner's OnCreate handler that OwnerCreateHook replaced.
-    TNotifyEvent SavedOwnerCreate;
-
 private:
     TIsapiEventTarget* IsapiTarget() const;
 
     bool cgiAutoTerminate_ = true;
-    bool ownerHooked_ = false;
+    TOwnerCreateHook ownerHook_;
     // The concrete engine this component made; freed here only when it has
     // no owner to free it.
     THttpEngine* concrete_ = nullptr;

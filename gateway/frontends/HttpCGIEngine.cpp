@@ -16,37 +16,49 @@ bool THttpCGIEngine::EndsProcessWithRequest() const { return ServerMode == 0; }
 
 bool THttpCGIEngine::TerminateFinishesRequest() const { return !CGIAutoTerminate; }
 
-namespace {
-// A request for a resident server that is not running yet: the owner's own
-// start-up is not wanted, since the server will serve the request.
-bool HandsOff(const THttpEngine& engine) {
+bool HandsRequestToNewServer(const THttpEngine& engine) {
     return engine.ServerMode != 0 && !IsServerLaunch() && !IsServerRunning();
 }
-}  // namespace
 
-void THttpCGIEngine::StartWhenOwnerCreated() {
-    if (HandsOff(*this)) {
-        RunDeferred();
-        return;
-    }
-    auto* module = dynamic_cast<TCustomModule*>(Owner());
-    if (module == nullptr || ownerHooked_) {
-        RunDeferred();
+void TOwnerCreateHook::ServeWhenOwnerCreated(const THttpEngine& engine, TCustomModule* module,
+                                             std::function<void()> serve) {
+    if (HandsRequestToNewServer(engine) || module == nullptr || Hooked) {
+        serve();
         return;
     }
     SavedOwnerCreate = module->OnCreate;
-    module->OnCreate = [this](TObject* Sender) { OwnerCreateHook(Sender); };
-    ownerHooked_ = true;
+    module->OnCreate = [this, &engine, serve = std::move(serve)](TObject* Sender) {
+        if (SavedOwnerCreate && !HandsRequestToNewServer(engine)) SavedOwnerCreate(Sender);
+        serve();
+    };
+    Hooked = true;
 }
 
-void THttpCGIEngine::OwnerCreateHook(TObject* Sender) {
-    if (SavedOwnerCreate && !HandsOff(*this)) SavedOwnerCreate(Sender);
-    RunDeferred();
+void THttpCGIEngine::StartWhenOwnerCreated() {
+    ownerHook_.ServeWhenOwnerCreated(*this, dynamic_cast<TCustomModule*>(Owner()), [this] { RunDeferred(); });
 }
 
 void THttpCGIEngine::RunDeferred() {
     THttpEngine::Loaded();
-    RunRequest(nullptr, nullptr, nullptr);
+    RunProcessRequest();
+}
+
+void THttpCGIEngine::Serve(TCgiRequest request) {
+    ProcessRequest(request.Input.release(), request.Output.release(), request.Variables.release());
+}
+
+void THttpCGIEngine::RunRequest(TStream* input, TStream* output, TStringList* variables) {
+    ProcessRequest(input, output, variables);
+}
+
+void THttpCGIEngine::RunConsoleRequest() {
+    if (!ConsoleBuild) return;
+    Serve(std::move(ConsoleRequest));
+    // Finished here, not at the engine unit's end: by then the thread's
+    // request state has already been destroyed (thread storage ends before
+    // static storage), and a console server's client reads the response as
+    // soon as the alive file is gone.
+    FinishRequest();
 }
 
 namespace {

@@ -1,12 +1,42 @@
 #pragma once
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "gateway/engine/HttpEng.h"
 #include "platform/Forms.h"
 #include "platform/Object.h"
+#include "platform/Streams.h"
+#include "platform/StringList.h"
 
-class TStream;
-class TStringList;
+// One request's objects as a front end holds them until ProcessRequest takes
+// them over.
+struct TCgiRequest {
+    std::unique_ptr<TStream> Input;
+    std::unique_ptr<TStream> Output;
+    std::unique_ptr<TStringList> Variables;
+};
+
+// A request for a resident server that is not running yet: this process
+// starts one and hands its request over, so the owner's own start-up is not
+// wanted.
+[[nodiscard]] bool HandsRequestToNewServer(const THttpEngine& engine);
+
+// The owner's creation event, taken over once so that a front end's request
+// is served right after the owner's own creation code.
+struct TOwnerCreateHook {
+    // The owner's OnCreate handler that the hook replaced.
+    TNotifyEvent SavedOwnerCreate;
+    bool Hooked = false;
+
+    // Serves now when the request goes to a new resident server, when there
+    // is no module to wait for, or when the hook is already in place (hooking
+    // twice would make the hook its own saved handler, and the owner's
+    // creation would recurse). Otherwise serve runs from the module's
+    // OnCreate, after the saved handler unless the request goes to a new
+    // resident server by then.
+    void ServeWhenOwnerCreated(const THttpEngine& engine, TCustomModule* module, std::function<void()> serve);
+};
 
 // The base of the CGI-style front ends: header lines as CGI wants them, and
 // the end of the process after the request.
@@ -26,28 +56,28 @@ public:
     void EndHeaderBlock() override;
     void FinishRequest() override;
 
-    // With an output stream: serve that request now (ownership passes to
-    // ProcessRequest). With all three absent: start up as this front end.
-    virtual void RunRequest(TStream* input, TStream* output, TStringList* variables) = 0;
+    // Serves that request now; ownership of the three objects passes to
+    // ProcessRequest.
+    virtual void RunRequest(TStream* input, TStream* output, TStringList* variables);
+    // This process's own request, as this front end: hand it to a resident
+    // server, become the resident server, or serve it.
+    virtual void RunProcessRequest() = 0;
+    // Console build: serves the request that the start-up prepared in
+    // ConsoleRequest, and finishes it while the thread's request state still
+    // exists. Windowed build: nothing.
+    void RunConsoleRequest() override;
+    TCgiRequest ConsoleRequest;
 
-    // Runs the saved owner handler first unless the request is to be handed
-    // to a resident server, then RunDeferred.
-    void OwnerCreateHook(TObject* Sender);
-    // The inherited Loaded, then the front end's own start-up.
+    // The inherited Loaded, then RunProcessRequest.
     void RunDeferred();
 
-    // The owner's OnCreate handler that OwnerCreateHook replaced.
-    TNotifyEvent SavedOwnerCreate;
-
 protected:
-    // The start-up of a front end read from its form: a request for a
-    // resident server that is not running yet goes at once; otherwise the
-    // request waits for the owner module's OnCreate, so the application's
-    // form is complete when it is served. Without a module, or when Loaded
-    // comes again, it is served now: hooking twice would make the hook its
-    // own saved handler and the owner's creation would recurse.
+    // Serves the request; ProcessRequest takes its objects.
+    void Serve(TCgiRequest request);
+    // The start-up of a front end read from its form: served once the owner
+    // module has been created, so the application's form is complete.
     void StartWhenOwnerCreated();
 
 private:
-    bool ownerHooked_ = false;
+    TOwnerCreateHook ownerHook_;
 };

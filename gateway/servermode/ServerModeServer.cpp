@@ -19,11 +19,6 @@
 #include "platform/Threads.h"
 #include "platform/WindowTitle.h"
 
-// The request-file and response-file streams of the request this thread
-// serves; owned by the engine from RunRequest on.
-thread_local TStream* ServedInput = nullptr;
-thread_local TStream* ServedOutput = nullptr;
-
 using TServeRoutine = void (*)(THttpCGIEngine*, const std::string&);
 
 namespace {
@@ -132,22 +127,16 @@ void CallLastExecRequest() {
     if (current && current->OnLastExecRequest) current->OnLastExecRequest(current->Owner());
 }
 
-// Steps 1 to 6 of serving: false when the claimed file holds no complete
-// header block (nothing is answered; the stale purge removes the file).
+// Serves one claimed request into its response file: false when the claimed
+// file holds no complete header block (nothing is answered; the stale purge
+// removes the file).
 bool RunClaimedRequest(THttpCGIEngine* engine, const std::string& base) {
     auto input = std::make_unique<TFileStream>(base + "cnf", fmOpenRead | fmShareDenyNone);
-    ServedInput = input.get();
     std::string header;
-    if (!ReadRequestHeader(*input, header)) {
-        ServedInput = nullptr;
-        return false;
-    }
+    if (!ReadRequestHeader(*input, header)) return false;
     std::unique_ptr<TStringList> variables = TextToStringList(header);
     auto output = std::make_unique<TFileStream>(base + "ind", fmCreate);
-    ServedOutput = output.get();
     engine->RunRequest(input.release(), output.release(), variables.release());
-    ServedInput = nullptr;
-    ServedOutput = nullptr;
     return true;
 }
 
@@ -162,8 +151,6 @@ void ServeRequestFiles(THttpCGIEngine* engine, const std::string& base) {
     try {
         served = RunClaimedRequest(engine, base);
     } catch (...) {
-        ServedInput = nullptr;
-        ServedOutput = nullptr;
         PublishResponse(base);
         PurgeFiles(AliveFileName(), Now() + 1.0);
         throw;

@@ -49,9 +49,7 @@ private:
 class TTestEngine : public THttpCGIEngine {
 public:
     TTestEngine() : THttpCGIEngine(nullptr) { CGIAutoTerminate = false; }
-    void RunRequest(TStream* input, TStream* output, TStringList* variables) override {
-        ProcessRequest(input, output, variables);
-    }
+    void RunProcessRequest() override {}
     std::string RawServerVariable(const std::string& name) override {
         RawAsked.push_back(name);
         return {};

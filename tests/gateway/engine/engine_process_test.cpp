@@ -34,9 +34,7 @@ private:
 class TAutoEngine : public THttpCGIEngine {
 public:
     explicit TAutoEngine(TComponent* owner) : THttpCGIEngine(owner) {}
-    void RunRequest(TStream* input, TStream* output, TStringList* variables) override {
-        ProcessRequest(input, output, variables);
-    }
+    void RunProcessRequest() override {}
 };
 
 // In a child: serves one request as a CGI process would, the answer going to

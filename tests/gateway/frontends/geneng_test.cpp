@@ -39,7 +39,7 @@ class TRecordingEngine : public THttpCGIEngine {
 public:
     using THttpCGIEngine::THttpCGIEngine;
     std::vector<std::string> Calls;
-    void RunRequest(TStream*, TStream*, TStringList*) override {}
+    void RunProcessRequest() override {}
     void SetOnExecRequest(TExecRequestEvent v) override { Record("OnExecRequest", [&] { THttpCGIEngine::SetOnExecRequest(v); }); }
     void SetOnFirstExecRequest(TFirstExecRequestEvent v) override { Record("OnFirstExecRequest", [&] { THttpCGIEngine::SetOnFirstExecRequest(v); }); }
     void SetOnLastExecRequest(TLastExecRequestEvent v) override { Record("OnLastExecRequest", [&] { THttpCGIEngine::SetOnLastExecRequest(v); }); }

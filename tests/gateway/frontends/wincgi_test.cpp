@@ -303,7 +303,7 @@ TEST(TCGIWinEngine, ServesTheDataFileIntoTheOutputFile) {
         }
         auto* engine = new TCGIWinEngine(nullptr);
         engine->SetOnExecRequest(handler);
-        engine->RunRequest(nullptr, nullptr, nullptr);  // ends the process after the request
+        engine->RunProcessRequest();  // ends the process after the request
         _exit(3);
     }
     int status = -1;

@@ -120,7 +120,7 @@ void RunResidentServer(const std::string& folder, int serverMode) {
     auto* engine = new TCGIWinEngine(nullptr);
     engine->SetOnExecRequest(EchoRequest);
     engine->SetServerMode(static_cast<unsigned char>(serverMode));
-    engine->RunRequest(nullptr, nullptr, nullptr);
+    engine->RunProcessRequest();
 }
 
 TStringList* RequestVariables(const std::string& method, const std::string& query, const std::string& body) {
@@ -441,14 +441,19 @@ TEST_F(ServerModeTest, ConsoleServerAnswersOneConsoleClient) {
         auto* engine = new TCGIWinEngine(nullptr);
         engine->SetOnExecRequest(EchoRequest);
         engine->CGIAutoTerminate = false;
-        WaitForRequestFile(WinCgiInput, WinCgiOutput, WinCgiVariables);
-        if (!WinCgiOutput) _exit(4);
+        TStream* input = nullptr;
+        TStream* output = nullptr;
+        TStringList* variables = nullptr;
+        WaitForRequestFile(input, output, variables);
+        if (!output) _exit(4);
         if (ConsoleBuild) {
             ServerModeStartup();  // its end routine removes the alive file
+            engine->ConsoleRequest = {std::unique_ptr<TStream>(input), std::unique_ptr<TStream>(output),
+                                      std::unique_ptr<TStringList>(variables)};
             engine->RunConsoleRequest();
             NormalExit(0);
         }
-        engine->ProcessRequest(WinCgiInput, WinCgiOutput, WinCgiVariables);
+        engine->ProcessRequest(input, output, variables);
         DeleteFile(Os(AliveFileName()));  // what the console build's end routine does
         _exit(0);
     });
