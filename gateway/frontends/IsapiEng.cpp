@@ -14,11 +14,7 @@
 std::atomic<TIsapiEngine*> ActiveIsapiEngine{nullptr};
 std::atomic<bool> IsapiUnloadAllowed{false};
 
-constinit thread_local EXTENSION_CONTROL_BLOCK* IsapiThreadEcb = nullptr;
-constinit thread_local TIsapiStream* IsapiThreadStream = nullptr;
-constinit thread_local ISAPI_DWORD IsapiThreadStatus = HSE_STATUS_SUCCESS;
-constinit thread_local THTTP_FILTER_CONTEXT* IsapiThreadFilterContext = nullptr;
-constinit thread_local std::int32_t IsapiThreadNotification = 0;
+constinit thread_local TIsapiThreadState IsapiThread;
 
 namespace {
 // Sets a per-thread value for the length of one entry-point call and puts
@@ -74,7 +70,7 @@ std::int32_t& AsSigned(ISAPI_DWORD& field) { return reinterpret_cast<std::int32_
 void ServeExtensionRequest(TIsapiEngine& engine) {
     // 2.
     auto stream = std::make_unique<TIsapiStream>();
-    IsapiThreadStream = stream.get();
+    IsapiThread.Stream = stream.get();
     // 3.
     std::unique_ptr<TStringList> variables(BuildIsapiVariables());
     // 4. Input and output are the same stream; the engine owns both from here.
@@ -121,7 +117,7 @@ void SendRedirect(EXTENSION_CONTROL_BLOCK& ecb, const std::string& value) {
 }  // namespace
 
 void TIsapiEngine::SendHeaderLine(const std::string& name, const std::string& value) {
-    EXTENSION_CONTROL_BLOCK* ecb = IsapiThreadEcb;
+    EXTENSION_CONTROL_BLOCK* ecb = IsapiThread.Ecb;
     if (ecb == nullptr) return;
     // 2.
     if (UpperCase(name) == "LOCATION") {
@@ -130,18 +126,18 @@ void TIsapiEngine::SendHeaderLine(const std::string& name, const std::string& va
     }
     // 1, 3.
     const std::string line = value.empty() ? name + "\r\n" : name + ": " + value + "\r\n";
-    if (TIsapiStream* stream = IsapiThreadStream) stream->WriteString(line);
+    if (TIsapiStream* stream = IsapiThread.Stream) stream->WriteString(line);
 }
 
 void TIsapiEngine::EndHeaderBlock() {
-    if (TIsapiStream* stream = IsapiThreadStream) stream->WriteString("\r\n");
+    if (TIsapiStream* stream = IsapiThread.Stream) stream->WriteString("\r\n");
 }
 
 std::string TIsapiEngine::RawServerVariable(const std::string& name) { return FetchIsapiVariable(name); }
 
 void TIsapiEngine::Shutdown() {
     try {
-        if (IsapiThreadEcb != nullptr) THttpEngine::Shutdown();
+        if (IsapiThread.Ecb != nullptr) THttpEngine::Shutdown();
     } catch (...) {
         IsapiUnloadAllowed.store(true);
         throw;
@@ -183,12 +179,12 @@ ISAPI_DWORD HttpExtensionProc(EXTENSION_CONTROL_BLOCK* pECB) {
         return HSE_STATUS_ERROR;
     }
     // 1.
-    TScopedValue<EXTENSION_CONTROL_BLOCK*> ecb(IsapiThreadEcb, pECB);
-    TScopedValue<TIsapiStream*> stream(IsapiThreadStream, nullptr);
-    IsapiThreadStatus = HSE_STATUS_SUCCESS;
+    TScopedValue<EXTENSION_CONTROL_BLOCK*> ecb(IsapiThread.Ecb, pECB);
+    TScopedValue<TIsapiStream*> stream(IsapiThread.Stream, nullptr);
+    IsapiThread.Status = HSE_STATUS_SUCCESS;
     // 2-4; 5.
     if (RaisedIn([&] { ServeExtensionRequest(*engine); })) return HSE_STATUS_ERROR;
-    return IsapiThreadStatus;
+    return IsapiThread.Status;
 }
 
 ISAPI_BOOL TerminateExtension(ISAPI_DWORD) {
@@ -236,8 +232,8 @@ ISAPI_DWORD HttpFilterProc(HTTP_FILTER_CONTEXT* pfc, ISAPI_DWORD NotificationTyp
     // 1.
     BindEngine(engine);
     const auto notification = static_cast<std::int32_t>(NotificationType);
-    TScopedValue<std::int32_t> kind(IsapiThreadNotification, notification);
-    TScopedValue<THTTP_FILTER_CONTEXT*> context(IsapiThreadFilterContext, pfc);
+    TScopedValue<std::int32_t> kind(IsapiThread.Notification, notification);
+    TScopedValue<THTTP_FILTER_CONTEXT*> context(IsapiThread.FilterContext, pfc);
     // 2; 3. After an exception the result stands as the handler left it.
     if (engine->OnIsapiFilterProc && pfc != nullptr) {
         RaisedIn([&] {

@@ -38,11 +38,14 @@ extern std::atomic<bool> IsapiUnloadAllowed;
 // back the previous values on return, so no call ever sees a control block
 // or filter context left over from an earlier one. Declared constinit, so
 // other units reach them directly, without a thread-init wrapper.
-extern constinit thread_local EXTENSION_CONTROL_BLOCK* IsapiThreadEcb;
-extern constinit thread_local TIsapiStream* IsapiThreadStream;
-extern constinit thread_local ISAPI_DWORD IsapiThreadStatus;
-extern constinit thread_local THTTP_FILTER_CONTEXT* IsapiThreadFilterContext;
-extern constinit thread_local std::int32_t IsapiThreadNotification;
+struct TIsapiThreadState {
+    EXTENSION_CONTROL_BLOCK* Ecb = nullptr;
+    TIsapiStream* Stream = nullptr;
+    ISAPI_DWORD Status = HSE_STATUS_SUCCESS;
+    THTTP_FILTER_CONTEXT* FilterContext = nullptr;
+    std::int32_t Notification = 0;
+};
+extern constinit thread_local TIsapiThreadState IsapiThread;
 
 // Bounds of FetchIsapiVariable: the first buffer, the step it grows by
 // while the server fills it, and the largest buffer ever offered.
@@ -89,7 +92,7 @@ TStringList* BuildIsapiVariables();
 // client; Seek answers 0, so position and size are 0.
 class TIsapiStream : public TStream {
 public:
-    // Clears IsapiThreadStream when it is this stream: the engine frees the
+    // Clears IsapiThread.Stream when it is this stream: the engine frees the
     // stream when the request finishes (also early, through Shutdown), and
     // header output after that must find no stream rather than a freed one.
     ~TIsapiStream() override;

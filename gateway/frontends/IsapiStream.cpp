@@ -6,11 +6,11 @@
 #include "gateway/frontends/IsapiEng.h"
 
 TIsapiStream::~TIsapiStream() {
-    if (IsapiThreadStream == this) IsapiThreadStream = nullptr;
+    if (IsapiThread.Stream == this) IsapiThread.Stream = nullptr;
 }
 
 int TIsapiStream::Read(void* buffer, int count) {
-    EXTENSION_CONTROL_BLOCK* ecb = IsapiThreadEcb;
+    EXTENSION_CONTROL_BLOCK* ecb = IsapiThread.Ecb;
     if (ecb == nullptr) return -1;
     auto* bytes = static_cast<std::uint8_t*>(buffer);
     int delivered = 0;
@@ -36,7 +36,7 @@ int TIsapiStream::Read(void* buffer, int count) {
 }
 
 int TIsapiStream::Write(const void* buffer, int count) {
-    EXTENSION_CONTROL_BLOCK* ecb = IsapiThreadEcb;
+    EXTENSION_CONTROL_BLOCK* ecb = IsapiThread.Ecb;
     if (ecb == nullptr || ecb->WriteClient == nullptr || count <= 0) return 0;
     auto size = static_cast<ISAPI_DWORD>(count);
     // Synchronous; the call's own result is not looked at.

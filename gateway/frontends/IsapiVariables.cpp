@@ -24,11 +24,11 @@ constexpr std::array<const char*, 14> FetchedNames = {
 bool AskServer(const std::string& name, std::vector<char>& buffer, ISAPI_DWORD& size) {
     std::string asked = name;  // the interface takes a writable name
     size = static_cast<ISAPI_DWORD>(buffer.size() - 1);
-    if (EXTENSION_CONTROL_BLOCK* ecb = IsapiThreadEcb) {
+    if (EXTENSION_CONTROL_BLOCK* ecb = IsapiThread.Ecb) {
         if (ecb->GetServerVariable == nullptr) return false;
         return ecb->GetServerVariable(ecb->ConnID, asked.data(), buffer.data(), &size) != ISAPI_FALSE;
     }
-    if (THTTP_FILTER_CONTEXT* pfc = IsapiThreadFilterContext) {
+    if (THTTP_FILTER_CONTEXT* pfc = IsapiThread.FilterContext) {
         if (pfc->GetServerVariable == nullptr) return false;
         return pfc->GetServerVariable(pfc, asked.data(), buffer.data(), &size) != ISAPI_FALSE;
     }
@@ -44,7 +44,7 @@ bool AskServer(const std::string& name, std::vector<char>& buffer, ISAPI_DWORD& 
 // otherwise a refusal yields "". A reported size beyond the buffer offered
 // is not believed: the text ends at the first NUL within the buffer.
 std::string FetchIsapiVariable(const std::string& name) {
-    if (IsapiThreadEcb == nullptr && IsapiThreadFilterContext == nullptr) return {};
+    if (IsapiThread.Ecb == nullptr && IsapiThread.FilterContext == nullptr) return {};
     std::size_t bufferSize = IsapiLimits::VariableBufferStart;
     for (;;) {
         std::vector<char> buffer(bufferSize, '\0');
@@ -106,7 +106,7 @@ TStringList* BuildIsapiVariables() {
     // 1.
     auto list = std::make_unique<TStringList>(/*sorted=*/true);
     list->Duplicates = TDuplicates::dupAccept;
-    const EXTENSION_CONTROL_BLOCK* ecb = IsapiThreadEcb;
+    const EXTENSION_CONTROL_BLOCK* ecb = IsapiThread.Ecb;
     if (ecb == nullptr) return list.release();
     // 2.
     AddField(*list, "QUERY_STRING", ecb->lpszQueryString);

@@ -124,7 +124,7 @@ TEST_F(IsapiEntryPoints, FilterProcSeesItsNotificationAndKeepsTheResultItLeaves)
         EXPECT_EQ(&pfc, &context.Context);
         EXPECT_EQ(notification, &raw);
         EXPECT_EQ(result, SF_STATUS_REQ_NEXT_NOTIFICATION);
-        seenKind = IsapiThreadNotification;
+        seenKind = IsapiThread.Notification;
         EXPECT_EQ(kind, seenKind);
         // Variables asked of the engine come from the filter context.
         seenAddress = HttpServerVariable("REMOTE_ADDR");
@@ -139,7 +139,7 @@ TEST_F(IsapiEntryPoints, FilterProcSeesItsNotificationAndKeepsTheResultItLeaves)
     EXPECT_EQ(HttpFilterProc(&context.Context, SF_NOTIFY_LOG, &raw),
               static_cast<ISAPI_DWORD>(SF_STATUS_REQ_HANDLED_NOTIFICATION));
     // The filter context is not left behind for later calls on this thread.
-    EXPECT_EQ(IsapiThreadFilterContext, nullptr);
+    EXPECT_EQ(IsapiThread.FilterContext, nullptr);
     EXPECT_EQ(FetchIsapiVariable("REMOTE_ADDR"), "");
     EXPECT_NE(GatewayLog().find("Unknown exception"), std::string::npos);
 }

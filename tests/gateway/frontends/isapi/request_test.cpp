@@ -44,8 +44,8 @@ TEST_F(IsapiRequest, AnswerReachesTheClientLineByLineThenTheBodyInOneWrite) {
     for (ISAPI_DWORD flags : connection.WriteFlags) EXPECT_EQ(flags, 0u);
     EXPECT_TRUE(connection.SupportCalls.empty());
     // Nothing of the request is left on the thread.
-    EXPECT_EQ(IsapiThreadEcb, nullptr);
-    EXPECT_EQ(IsapiThreadStream, nullptr);
+    EXPECT_EQ(IsapiThread.Ecb, nullptr);
+    EXPECT_EQ(IsapiThread.Stream, nullptr);
     EXPECT_EQ(FetchIsapiVariable("REMOTE_ADDR"), "");
 }
 
@@ -166,7 +166,7 @@ TEST_F(IsapiRequest, ForeignExceptionFailsTheRequestButNotTheHost) {
         engine->SetOnExecRequest([&](TObject*) { c.raise(); });
         EXPECT_EQ(HttpExtensionProc(failing.Prepare()), HSE_STATUS_ERROR);
         EXPECT_NE(GatewayLog().find(c.logged), std::string::npos);
-        EXPECT_EQ(IsapiThreadEcb, nullptr);
+        EXPECT_EQ(IsapiThread.Ecb, nullptr);
     }
     // The next request on the same thread starts clean.
     engine->SetOnExecRequest([](TObject*) { HttpWrite("fine"); });

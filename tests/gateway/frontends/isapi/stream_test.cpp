@@ -20,8 +20,8 @@ std::string Body(std::size_t size) {
 
 class IsapiStream : public ::testing::Test {
 protected:
-    void TearDown() override { IsapiThreadEcb = nullptr; }
-    void Start() { IsapiThreadEcb = connection.Prepare(); }
+    void TearDown() override { IsapiThread.Ecb = nullptr; }
+    void Start() { IsapiThread.Ecb = connection.Prepare(); }
     TFakeConnection connection;
     TIsapiStream stream;
 };
@@ -79,11 +79,11 @@ TEST_F(IsapiStream, ClientThatGoesAwayOrSendsNothingEndsTheReadWithMinusOne) {
         client.Body = Body(c.body);
         client.Preloaded = c.preloaded;
         client.DisconnectAt = c.disconnectAt;
-        IsapiThreadEcb = client.Prepare();
+        IsapiThread.Ecb = client.Prepare();
         TIsapiStream fresh;
         std::string got(6000, '\0');
         EXPECT_EQ(fresh.Read(got.data(), 6000), -1);
-        IsapiThreadEcb = nullptr;
+        IsapiThread.Ecb = nullptr;
     }
 }
 

@@ -16,8 +16,8 @@ using namespace isapitest;
 // Sets the thread's control block for the length of a test body.
 class TOnThread {
 public:
-    explicit TOnThread(TFakeConnection& connection) { IsapiThreadEcb = connection.Prepare(); }
-    ~TOnThread() { IsapiThreadEcb = nullptr; }
+    explicit TOnThread(TFakeConnection& connection) { IsapiThread.Ecb = connection.Prepare(); }
+    ~TOnThread() { IsapiThread.Ecb = nullptr; }
     TOnThread(const TOnThread&) = delete;
     TOnThread& operator=(const TOnThread&) = delete;
 };
@@ -173,11 +173,11 @@ TEST(FetchIsapiVariable, AServerThatAlwaysFillsTheBufferIsAskedABoundedNumberOfT
 }
 
 TEST(FetchIsapiVariable, WithoutControlBlockTheFilterContextAnswers) {
-    ASSERT_EQ(IsapiThreadEcb, nullptr);
+    ASSERT_EQ(IsapiThread.Ecb, nullptr);
     EXPECT_EQ(FetchIsapiVariable("URL"), "");
     TFakeFilter filter;
     filter.Variables["URL"] = "/audiojs/";
-    IsapiThreadFilterContext = &filter.Context;
+    IsapiThread.FilterContext = &filter.Context;
     EXPECT_EQ(FetchIsapiVariable("URL"), "/audiojs/");
     // A control block, when there is one, comes first.
     TFakeConnection connection;
@@ -186,7 +186,7 @@ TEST(FetchIsapiVariable, WithoutControlBlockTheFilterContextAnswers) {
         TOnThread on(connection);
         EXPECT_EQ(FetchIsapiVariable("URL"), "/from/the/block");
     }
-    IsapiThreadFilterContext = nullptr;
+    IsapiThread.FilterContext = nullptr;
     EXPECT_EQ(filter.Asked.size(), 1u);
 }
 
