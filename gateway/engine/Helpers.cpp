@@ -59,9 +59,9 @@ std::string PathName(const std::string& path) { return path.substr(NameStart(pat
 
 std::string ComposeFileName(const std::string& BasePath, const std::string& Dir, bool TakeBaseName,
                             const std::string& FileName, bool TakeBaseExt, const std::string& Ext) {
-    // 1.
+    // A file name with a drive is taken as it stands.
     if (HasDrive(FileName)) return FileName;
-    // 2.
+    // The folder: BasePath's, unless Dir has a drive of its own.
     std::string folder;
     if (!HasDrive(Dir)) {
         folder.append(BasePath, 0, NameStart(BasePath));
@@ -69,7 +69,7 @@ std::string ComposeFileName(const std::string& BasePath, const std::string& Dir,
     }
     folder += Dir;
     folder += '\\';
-    // 3.
+    // Name and extension from BasePath, where asked for.
     std::string name;
     std::string extension;
     const std::string baseName = BasePath.substr(NameStart(BasePath));
@@ -78,7 +78,7 @@ std::string ComposeFileName(const std::string& BasePath, const std::string& Dir,
         if (TakeBaseName) name = baseName.substr(0, baseDot);
         if (TakeBaseExt) extension = baseName.substr(baseDot + 1);
     }
-    // 4.
+    // FileName adds its name, and its extension unless Ext is given.
     const std::size_t dot = FileName.find('.');
     if (dot == std::string::npos) {
         name += FileName;
@@ -86,7 +86,7 @@ std::string ComposeFileName(const std::string& BasePath, const std::string& Dir,
         name += FileName.substr(0, dot);
         if (Ext.empty()) extension += FileName.substr(dot + 1);
     }
-    // 5, 6, 7.
+    // Put together, with "\\" and "\.\" collapsed to one separator.
     extension += Ext;
     folder += name;
     folder += '.';
@@ -124,13 +124,13 @@ std::string TwoDigits(int value) {
 }  // namespace
 
 std::string FormatHttpDate(TDateTime DateTime) {
-    // 1. To UTC by the zone's present offset.
+    // To UTC by the zone's present offset.
     TTimeZoneInformation zone;
     const int state = GetTimeZoneInformation(zone);
     int offset = zone.Bias + zone.StandardBias;
     if (state == TIME_ZONE_ID_DAYLIGHT) offset += zone.DaylightBias;
     const TDateTime utc = DateTime + offset / 1440.0;
-    // 2. Names that do not depend on the locale.
+    // Names that do not depend on the locale.
     static const std::string days = "SunMonTueWedThuFriSat";
     static const std::string months = "JanFebMarAprMayJunJulAugSepOctNovDec";
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, msec = 0;

@@ -43,16 +43,16 @@ std::string LogDirectory(const std::string& executable) {
 
 void HttpLog(const std::string& Message) {
     try {
-        // 1-3.
+        // The log file is named after the executable, in the log folder.
         const std::string executable = ExecutableFileName();
         const std::string file = ComposeFileName(executable, LogDirectory(executable), false,
                                                  PathName(executable), false, "Log");
-        // 4, 5. One append per line, so concurrent writers never tear one.
+        // One append per line, so concurrent writers never tear one.
         const std::string line =
             DateTimeToStr(Now()) + ",  " + IntToStr(RequestContext.RequestId) + " : " + Message + "\r\n";
         static_cast<void>(AppendToFile(file, line));
         ProcessMessages();
-        // 6.
+        // In a debug mode the line also goes to the dump's user log.
         THttpEngine* engine = RequestContext.CurrentEngine;
         if (engine != nullptr && engine->DebugMode != NoDebug && RequestContext.UserLog) {
             RequestContext.UserLog->Seek(0, soFromEnd);

@@ -44,20 +44,20 @@ std::string THttpEngine::GetExecutablePath() { return ServerVariable("EXECUTABLE
 void THttpEngine::ReadRequestInput() {
     TRequestContext& ctx = RequestContext;
     if (!ctx.FieldList) ctx.FieldList = std::make_unique<TStringList>(/*sorted=*/true);
-    // 1. The limit check comes first, then multipart, then the methods.
+    // The limit check comes first, then multipart, then the methods.
     if (AutoReadLimit > 0 && GetContentLength() > AutoReadLimit)
         throw Exception("Content length exceeds allowed limit");
-    // 2. Whatever the method.
+    // Whatever the method.
     if (Pos("MULTIPART/FORM-DATA", UpperCase(ServerVariable("CONTENT_TYPE"))) != 0)
         throw Exception("Method not supported in this version(PUT)");
-    // 3. The body's fields come before the query string's.
+    // The body's fields come before the query string's.
     const std::string method = UpperCase(ServerVariable("REQUEST_METHOD"));
     if (method == "POST") {
         if (!AllowedMethods.Post) throw Exception("Method not allowed (POST)");
         const std::int32_t length = StrToIntDef(ServerVariable("CONTENT_LENGTH"), 0);
         if (length > 0) ReadBody(length);
     }
-    // 4. For every method; 5. only a GET is refused without Get.
+    // For every method; only a GET is refused without Get.
     if (AllowedMethods.Get)
         ParseUrlEncoded(*ctx.FieldList, GetQueryString() + "&");
     else if (method == "GET")
@@ -104,12 +104,12 @@ bool AtEndForGood(TStream& stream) {
 
 int THttpEngine::ReadContent(void* Buffer, int Count) {
     TRequestContext& ctx = RequestContext;
-    // 1.
+    // No input stream: nothing can be read.
     if (ctx.InputStream == nullptr) return -1;
-    // 2, 3.
+    // Pending messages first; the watchdog watches the read.
     ProcessMessages();
     ArmWatchDog(true);
-    // 4. 0 means "nothing yet": poll again (10 ms apart before the first
+    // 0 means "nothing yet": poll again (10 ms apart before the first
     // byte); a negative answer ends the read. Without a watchdog to end a
     // stalled process, the read itself gives up after the body-read timeout
     // without data.
@@ -135,7 +135,7 @@ int THttpEngine::ReadContent(void* Buffer, int Count) {
         }
         if (last == 0 && WatchDog.load() == nullptr && GetTickCount() - lastData >= BodyReadTimeoutMs()) break;
     }
-    // 5, 6.
+    // Disarmed; in a debug mode the bytes go to the client input log.
     ArmWatchDog(false);
     if (DebugMode != NoDebug && total > 0 && ctx.ClientInputLog) ctx.ClientInputLog->Write(bytes, total);
     return total;

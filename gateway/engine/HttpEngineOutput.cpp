@@ -64,26 +64,26 @@ void THttpEngine::OutputHeaderLine(const std::string& name, const std::string& v
 void THttpEngine::SendHeader() {
     TRequestContext& ctx = RequestContext;
     if (!ctx.HeaderList || !ctx.OutputBuffer) return;
-    // 1. A redirect goes out with only the headers the application gave.
+    // A redirect goes out with only the headers the application gave.
     if (AutoHttpHeader && !ctx.HeaderSent && !ctx.OutputSent && ctx.HeaderList->Values("location").empty())
         CompleteHeaderBlock();
-    // 2.
+    // The pending headers, or the automatic ones.
     if (!ctx.HeaderSent && (!ctx.HeaderList->Empty() || AutoHttpHeader)) SendPendingHeaders();
-    // 3.
+    // The debug dump follows the body.
     if (ctx.DebugDumpActive) AppendDebugDump();
-    // 4. The whole buffer in one write.
+    // The whole buffer in one write.
     if (ctx.OutputBuffer->Size() > 0 && ctx.OutputStream != nullptr) {
         ctx.OutputStream->Write(ctx.OutputBuffer->Memory(), static_cast<int>(ctx.OutputBuffer->Size()));
         ctx.OutputSent = true;
     }
-    // 5.
+    // What was sent is not sent again.
     ctx.HeaderList->Clear();
     ctx.OutputBuffer->Clear();
 }
 
 void THttpEngine::CompleteHeaderBlock() {
     TStringList& headers = *RequestContext.HeaderList;
-    // 1.1 A header line the application gave as a status line replaces ours.
+    // A header line the application gave as a status line replaces ours.
     // It leaves first, ahead of the content type: a server that takes the
     // status line unchanged needs it as the first line of the output.
     int status = -1;
@@ -97,9 +97,9 @@ void THttpEngine::CompleteHeaderBlock() {
         OutputHeaderLine(line.substr(0, eq), eq == std::string::npos ? std::string() : line.substr(eq + 1));
         headers.Delete(status);
     }
-    // 1.2
+    // The automatic content type, unless the application gave one.
     if (headers.Values("content-type").empty()) OutputHeaderLine("content-type", AutoContentType);
-    // 1.3 Dates in the past, each computed on its own.
+    // Dates in the past, each computed on its own.
     if (NoCache) {
         AddHeader("Pragma", "no-cache");
         AddHeader("Cache-Control", "no-cache");
@@ -153,20 +153,20 @@ void Ignoring(TStep step) {
 
 void THttpEngine::FinishRequest() {
     TRequestContext& ctx = RequestContext;
-    // 1.
+    // The console build adds the length it did not add after the handlers.
     Ignoring([&] {
         if (ConsoleBuild && !RunningAsLibrary && ctx.OutputStream != nullptr) AddContentLength();
     });
-    // 2. An empty line before the dump.
+    // An empty line before the dump.
     Ignoring([&] {
         if (ctx.DebugDumpActive) WriteLn("");
     });
-    // 3, 4. Without an output stream nothing can be sent; the request's
+    // Without an output stream nothing can be sent; the request's
     // objects are released all the same, so none outlives its request.
     Ignoring([&] {
         if (ctx.OutputStream != nullptr) SendHeader();
     });
-    // 5.
+    // The request's objects are released; a shared stream once.
     if (ctx.InputStream != ctx.OutputStream) delete ctx.InputStream;
     delete ctx.OutputStream;
     ctx.InputStream = nullptr;

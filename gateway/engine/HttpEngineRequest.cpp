@@ -30,21 +30,21 @@ void Fire(const TEvent& event, TArgs&&... args) {
 }  // namespace
 
 void THttpEngine::ProcessRequest(TStream* input, TStream* output, TStringList* variables) {
-    // 1, 2. The request's objects, bound to the calling thread.
+    // The request's objects, bound to the calling thread.
     BindRequest(input, output, variables);
     try {
-        // 3. The guarded section; 4. a failure in it.
+        // The guarded section; a failure in it.
         try {
             RunHandlers();
         } catch (const Exception& e) {
             HandleFailure(e);
         }
     } catch (...) {
-        // 5. also when an exception leaves the error handling.
+        // Also when an exception leaves the error handling.
         FinishAfterHandlers();
         throw;
     }
-    // 5.
+    // Finished whatever the handlers did.
     FinishAfterHandlers();
 }
 
@@ -66,7 +66,7 @@ void THttpEngine::BindRequest(TStream* input, TStream* output, TStringList* vari
 
 void THttpEngine::RunHandlers() {
     TRequestContext& ctx = RequestContext;
-    // 3.1
+    // Debug modes keep the body read and the log lines for the dump.
     ctx.ClientInputLog.reset();
     ctx.UserLog.reset();
     if (DebugMode != NoDebug) {
@@ -74,22 +74,19 @@ void THttpEngine::RunHandlers() {
         ctx.UserLog = std::make_unique<TMemoryStream>();
         if (DebugMode == DebugAlways) StartDebugOutput();
     }
-    // 3.2
     Fire(OnPrepareRequest, this);
-    // 3.3
     if (AutoReadInput) ReadRequestInput();
-    // 3.4
+    // A host process that serves one request at a time takes the shared lock.
     if (ServerMode == 1 && RunningAsLibrary) {
         EnterLock(SharedRequestLock(*this));
         RequestContext.RequestLockHeld = true;
     }
-    // 3.5
+    // The first request of the process has an event of its own.
     if (InterlockedIncrement(RequestCount) == 1) Fire(OnFirstExecRequest, this);
-    // 3.6
     Fire(OnExecRequest, this);
-    // 3.7 Only a process that serves one request has a last one.
+    // Only a process that serves one request has a last one.
     if (!RunningAsLibrary && ServerMode == 0) Fire(OnLastExecRequest, this);
-    // 3.8
+    // The console front end adds the length when it finishes.
     if (!ConsoleBuild) AddContentLength();
 }
 
@@ -132,11 +129,11 @@ void THttpEngine::HandleRequestException(const Exception& E) {
 }
 
 void ReportException(const Exception& E) {
-    // 1.
+    // The log line comes first, whatever follows.
     if (EngineSettings::LogExceptions) HttpLog("Unhandled Exception: " + E.Message);
     THttpEngine* engine = RequestContext.CurrentEngine;
     if (engine == nullptr) return;
-    // 2. The page replaces what is pending; in a debug mode the message
+    // The page replaces what is pending; in a debug mode the message
     // reaches the client through the dump's user log instead.
     if (engine->DebugMode != NoDebug || EngineSettings::ShowExceptions) {
         try {
@@ -148,7 +145,7 @@ void ReportException(const Exception& E) {
         } catch (const Exception&) {
         }
     }
-    // 3. A CGI process answers and ends here.
+    // A CGI process answers and ends here.
     if (engine->EndsProcessWithRequest()) {
         engine->SendHeader();
         engine->Shutdown();
@@ -184,24 +181,23 @@ void Ignoring(TStep step) {
 
 void HttpTerminate() {
     THttpEngine* engine = RequestContext.CurrentEngine;
-    // 1.
+    // What is pending goes out.
     Ignoring([&] {
         if (RequestContext.OutputStream != nullptr && engine != nullptr) engine->SendHeader();
     });
-    // 2. A CGI engine with CGIAutoTerminate is already finishing: that is
+    // A CGI engine with CGIAutoTerminate is already finishing: that is
     // what called this routine.
     Ignoring([&] {
         if (engine != nullptr && (RunningAsLibrary || engine->TerminateFinishesRequest())) engine->FinishRequest();
     });
-    // 3.
+    // The watchdog must not end the process meanwhile.
     if (TWatchDogThread* dog = WatchDog.exchange(nullptr)) dog->Terminate();
-    // 4. The host process lives on.
+    // The host process lives on.
     if (RunningAsLibrary) return;
-    // 5.
+    // The application's forms are freed (not in the console build).
     Ignoring([] {
         if (!ConsoleBuild && Application != nullptr) Application->FreeForms();
     });
-    // 6.
     if (Application != nullptr) Application->Terminate();
     HaltProcess(0);
 }

@@ -57,13 +57,13 @@ std::string ServerVariableKey(std::string_view name) {
 }
 
 std::string LookUpServerVariable(const TStringList* list, const std::string& name, const TRawVariableSource& raw) {
-    // 1, 2. Without a list the front end answers every name.
+    // Without a list the front end answers every name.
     const std::string key = ServerVariableKey(name);
     if (list == nullptr) return raw ? raw(name) : std::string();
-    // 3. The direct look-up comes first.
+    // The direct look-up comes first.
     std::string value = list->Values(key);
     if (!value.empty()) return value;
-    // 4. An absent alias is answered from its group.
+    // An absent alias is answered from its group.
     std::size_t index = 0;
     const TAliasGroup* group = GroupOf(key, index);
     if (group == nullptr) return raw ? raw(name) : std::string();

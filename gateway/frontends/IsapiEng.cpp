@@ -68,12 +68,12 @@ void CopyToField(char* field, std::size_t capacity, const std::string& text) {
 std::int32_t& AsSigned(ISAPI_DWORD& field) { return reinterpret_cast<std::int32_t&>(field); }
 
 void ServeExtensionRequest(TIsapiEngine& engine) {
-    // 2.
+    // One stream over the control block serves as input and output.
     auto stream = std::make_unique<TIsapiStream>();
     IsapiThread.Stream = stream.get();
-    // 3.
+    // The variables, read from the control block now.
     std::unique_ptr<TStringList> variables(BuildIsapiVariables());
-    // 4. Input and output are the same stream; the engine owns both from here.
+    // Input and output are the same stream; the engine owns both from here.
     TIsapiStream* both = stream.release();
     engine.ProcessRequest(both, both, variables.release());
 }
@@ -119,12 +119,12 @@ void SendRedirect(EXTENSION_CONTROL_BLOCK& ecb, const std::string& value) {
 void TIsapiEngine::SendHeaderLine(const std::string& name, const std::string& value) {
     EXTENSION_CONTROL_BLOCK* ecb = IsapiThread.Ecb;
     if (ecb == nullptr) return;
-    // 2.
+    // A redirect goes through the server's own call.
     if (UpperCase(name) == "LOCATION") {
         SendRedirect(*ecb, value);
         return;
     }
-    // 1, 3.
+    // Any other line goes to the stream as it stands.
     const std::string line = value.empty() ? name + "\r\n" : name + ": " + value + "\r\n";
     if (TIsapiStream* stream = IsapiThread.Stream) stream->WriteString(line);
 }
@@ -150,7 +150,7 @@ void TIsapiEngine::Shutdown() {
 
 ISAPI_BOOL GetExtensionVersion(HSE_VERSION_INFO* pVer) {
     if (pVer == nullptr) return ISAPI_FALSE;
-    // 1.
+    // The version and description the host is given unless a handler changes them.
     std::string description;
     bool result = true;
     pVer->dwExtensionVersion = HSE_VERSION;
@@ -159,16 +159,15 @@ ISAPI_BOOL GetExtensionVersion(HSE_VERSION_INFO* pVer) {
         LogSafely("GetExtensionVersion: no in-process engine exists");
         result = false;
     } else if (engine->OnIsapiExtensionVersion) {
-        // 2.
+        // The application's handler may change all three.
         const bool raised = RaisedIn([&] {
             const THttpExtensionVersionEvent handler = engine->OnIsapiExtensionVersion;
             handler(pVer->dwExtensionVersion, description, result);
         });
         if (raised) result = false;
     }
-    // 3.
+    // The description is cut to the host's field.
     if (RaisedIn([&] { CopyToField(pVer->lpszExtensionDesc, HSE_MAX_EXT_DLL_NAME_LEN, description); })) result = false;
-    // 4.
     return result ? ISAPI_TRUE : ISAPI_FALSE;
 }
 
@@ -178,11 +177,11 @@ ISAPI_DWORD HttpExtensionProc(EXTENSION_CONTROL_BLOCK* pECB) {
         LogSafely("HttpExtensionProc: no in-process engine or no control block");
         return HSE_STATUS_ERROR;
     }
-    // 1.
+    // This call's control block and stream, put back on return.
     TScopedValue<EXTENSION_CONTROL_BLOCK*> ecb(IsapiThread.Ecb, pECB);
     TScopedValue<TIsapiStream*> stream(IsapiThread.Stream, nullptr);
     IsapiThread.Status = HSE_STATUS_SUCCESS;
-    // 2-4; 5.
+    // A failure that leaves the request answers the host with an error status.
     if (RaisedIn([&] { ServeExtensionRequest(*engine); })) return HSE_STATUS_ERROR;
     return IsapiThread.Status;
 }
@@ -205,12 +204,12 @@ ISAPI_BOOL GetFilterVersion(HTTP_FILTER_VERSION* pVer) {
         LogSafely("GetFilterVersion: no in-process engine or no version structure");
         return ISAPI_FALSE;
     }
-    // 1, 2.
+    // The engine serves this thread; the defaults answer without a handler.
     BindEngine(engine);
     bool result = true;
     pVer->dwFlags = 0;
     pVer->dwFilterVersion = HTTP_FILTER_REVISION;
-    // 3.
+    // A handler may change what the host is told.
     if (engine->OnIsapiFilterVersion) {
         std::string description;
         const bool raised = RaisedIn([&] {
@@ -221,7 +220,6 @@ ISAPI_BOOL GetFilterVersion(HTTP_FILTER_VERSION* pVer) {
         });
         if (raised) return ISAPI_FALSE;
     }
-    // 4.
     return result ? ISAPI_TRUE : ISAPI_FALSE;
 }
 
@@ -229,7 +227,7 @@ ISAPI_DWORD HttpFilterProc(HTTP_FILTER_CONTEXT* pfc, ISAPI_DWORD NotificationTyp
     std::int32_t result = SF_STATUS_REQ_NEXT_NOTIFICATION;
     TIsapiEngine* engine = ActiveIsapiEngine.load();
     if (engine == nullptr) return static_cast<ISAPI_DWORD>(result);
-    // 1.
+    // The engine serves this thread.
     BindEngine(engine);
     const auto notification = static_cast<std::int32_t>(NotificationType);
     TScopedValue<std::int32_t> kind(IsapiThread.Notification, notification);

@@ -14,7 +14,7 @@ int TIsapiStream::Read(void* buffer, int count) {
     if (ecb == nullptr) return -1;
     auto* bytes = static_cast<std::uint8_t*>(buffer);
     int delivered = 0;
-    // 1. The body bytes the server read ahead, as far as they go.
+    // The body bytes the server read ahead, as far as they go.
     if (ecb->lpbData != nullptr && count > 0 && PreloadPos < ecb->cbAvailable) {
         const auto left = static_cast<std::uint32_t>(ecb->cbAvailable - PreloadPos);
         const int take = static_cast<int>(std::min<std::uint32_t>(left, static_cast<std::uint32_t>(count)));
@@ -22,7 +22,7 @@ int TIsapiStream::Read(void* buffer, int count) {
         PreloadPos += static_cast<std::uint32_t>(take);
         delivered = take;
     }
-    // 2. The rest from the client, one bounded piece per call.
+    // The rest from the client, one bounded piece per call.
     while (delivered < count) {
         if (ecb->ReadClient == nullptr) return -1;
         const int wanted = std::min(count - delivered, IsapiLimits::ReadPieceMax);
@@ -31,7 +31,6 @@ int TIsapiStream::Read(void* buffer, int count) {
         // A server that claims more than it was offered is held to the offer.
         delivered += static_cast<int>(std::min<ISAPI_DWORD>(size, static_cast<ISAPI_DWORD>(wanted)));
     }
-    // 3.
     return delivered;
 }
 

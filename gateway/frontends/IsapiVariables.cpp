@@ -103,20 +103,20 @@ void AddField(TStringList& list, const char* name, const char* value) {
 }  // namespace
 
 TStringList* BuildIsapiVariables() {
-    // 1.
+    // The control block's own fields first.
     auto list = std::make_unique<TStringList>(/*sorted=*/true);
     list->Duplicates = TDuplicates::dupAccept;
     const EXTENSION_CONTROL_BLOCK* ecb = IsapiThread.Ecb;
     if (ecb == nullptr) return list.release();
-    // 2.
+    // The query string and the other fields the block carries.
     AddField(*list, "QUERY_STRING", ecb->lpszQueryString);
     AddField(*list, "REQUEST_METHOD", ecb->lpszMethod);
     AddField(*list, "PATH_INFO", ecb->lpszPathInfo);
     AddField(*list, "PATH_TRANSLATED", ecb->lpszPathTranslated);
     AddIsapiVariable(*list, "CONTENT_LENGTH=" + std::to_string(ecb->cbTotalBytes));
-    // 3.
+    // The variables the server answers by name.
     for (const char* name : FetchedNames) AddIsapiVariable(*list, std::string(name) + "=" + FetchIsapiVariable(name));
-    // 4.
+    // Each request header of ALL_HTTP as its own variable.
     for (const std::string& entry : SplitAllHttp(FetchIsapiVariable("ALL_HTTP"))) AddIsapiVariable(*list, entry);
     return list.release();
 }
