@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "gateway/engine/Limits.h"
 #include "platform/Files.h"
 #include "platform/Forms.h"
 #include "platform/Process.h"
@@ -147,11 +148,9 @@ std::string FormatHttpDate(TDateTime DateTime) {
 }
 
 std::string GetEnvVariable(const std::string& name) {
-    constexpr std::size_t NameLimit = 255;
-    constexpr std::size_t ValueLimit = 4095;
-    if (name.empty() || name.size() > NameLimit) return {};
+    if (name.empty() || name.size() > EngineLimits::EnvironmentNameMax) return {};
     std::string value = GetEnv(name);
-    if (value.size() > ValueLimit) return {};
+    if (value.size() > EngineLimits::EnvironmentValueMax) return {};
     // A server whose software text holds "ZB" is treated as no server.
     if (name == "SERVER_SOFTWARE" && value.find("ZB") != std::string::npos) return {};
     return value;

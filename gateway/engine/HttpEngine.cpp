@@ -36,7 +36,7 @@ struct TEngineUnit {
         RequestContext.CurrentEngine = nullptr;
         RequestCount.store(0);
         SeedRandom();
-        RequestContext.RequestId = static_cast<std::int32_t>(NextRandom(10000));
+        RequestContext.RequestId = static_cast<std::int32_t>(NextRandom(EngineLimits::RequestIdRange));
     }
     // The console front ends finish their request themselves: by now the
     // main thread's request context has already been destroyed (thread

@@ -64,16 +64,10 @@ void THttpEngine::ReadRequestInput() {
         throw Exception("Method not allowed (GET)");
 }
 
-namespace {
-// The body grows piece by piece, so an announced length that never arrives
-// costs no more memory than the bytes that did.
-constexpr int BodyPiece = 64 * 1024;
-}  // namespace
-
 void THttpEngine::ReadBody(std::int32_t length) {
     std::string body;
     while (static_cast<std::int64_t>(body.size()) < length) {
-        const int piece = std::min<std::int64_t>(BodyPiece, length - static_cast<std::int64_t>(body.size()));
+        const int piece = std::min<std::int64_t>(EngineLimits::BodyPiece, length - static_cast<std::int64_t>(body.size()));
         const std::size_t had = body.size();
         body.resize(had + static_cast<std::size_t>(piece));
         const int got = ReadContent(body.data() + had, piece);
@@ -119,7 +113,7 @@ int THttpEngine::ReadContent(void* Buffer, int Count) {
     std::uint32_t lastData = GetTickCount();
     while (total < Count && last >= 0) {
         ProcessMessages();
-        last = ctx.InputStream->Read(bytes + total, std::min(Count - total, EngineSettings::PieceSize));
+        last = ctx.InputStream->Read(bytes + total, std::min(Count - total, EngineLimits::ReadPiece));
         if (last > 0) {
             ArmWatchDog(true);
             total += last;

@@ -28,9 +28,9 @@ void THttpEngine::WriteBuffer(const void* Buffer, int Count) {
 
 void THttpEngine::WriteStream(TStream& Stream) {
     if (!RequestContext.OutputBuffer) return;
-    char piece[EngineSettings::PieceSize];
+    char piece[EngineLimits::ReadPiece];
     for (;;) {
-        const int got = Stream.Read(piece, EngineSettings::PieceSize);
+        const int got = Stream.Read(piece, EngineLimits::ReadPiece);
         if (got <= 0) return;
         RequestContext.OutputBuffer->Write(piece, got);
         ProcessMessages();

@@ -60,7 +60,7 @@ void THttpEngine::BindRequest(TStream* input, TStream* output, TStringList* vari
     ctx.InputStream = input;
     ctx.OutputStream = output;
     ctx.ServerVariableList.reset(variables);
-    ctx.RequestId = static_cast<std::int32_t>(NextRandom(10000));
+    ctx.RequestId = static_cast<std::int32_t>(NextRandom(EngineLimits::RequestIdRange));
     ctx.RequestLockHeld = false;
 }
 

@@ -6,6 +6,7 @@
 #include "gateway/engine/Helpers.h"
 #include "gateway/frontends/HttpCGIEngine.h"
 #include "gateway/servermode/ServerMode.h"
+#include "gateway/servermode/ServerModeInternal.h"
 #include "platform/Forms.h"
 #include "platform/Process.h"
 #include "platform/Streams.h"
@@ -17,8 +18,6 @@ namespace {
 // The handles the web server passed the process.
 constexpr THandle StdInputHandle = 0;
 constexpr THandle StdOutputHandle = 1;
-// Pause between starting a resident server and handing the request to it.
-constexpr std::uint32_t ServerStartPauseMs = 600;
 
 // Set by the start-up: the standard streams carry this process's request.
 bool standardStreamsServe = false;
@@ -101,7 +100,7 @@ void TCGIStdEngine::Loaded() {
 void TCGIStdEngine::RunProcessRequest() {
     if (HandsRequestToNewServer(*this)) {
         StartServerProcess();
-        Sleep(ServerStartPauseMs);
+        Sleep(ServerConstants::StdStartDelayMs);
         HandOff(StandardCgiRequest());
     }
     if (IsServerLaunch() && ParamCount() == 0) {

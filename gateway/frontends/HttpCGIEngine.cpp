@@ -4,6 +4,7 @@
 // application's form).
 #include "gateway/frontends/HttpCGIEngine.h"
 
+#include "gateway/engine/Limits.h"
 #include "gateway/engine/RequestContext.h"
 #include "gateway/servermode/ServerMode.h"
 #include "platform/Process.h"
@@ -75,7 +76,7 @@ void THttpCGIEngine::SendHeaderLine(const std::string& name, const std::string& 
     // "HTTP/1.0 302 Found" becomes "Status: 302 Found" for the servers that
     // want the status as a header field.
     if (StartsText("HTTP/1.", name) && WantsStatusField(GetServerSoftware()))
-        line = "Status:" + (name.size() > 8 ? name.substr(8, 1032) : std::string()) + "\r\n";
+        line = "Status:" + (name.size() > 8 ? name.substr(8, EngineLimits::StatusTextMax) : std::string()) + "\r\n";
     else if (!value.empty())
         line = name + ": " + value + "\r\n";
     else

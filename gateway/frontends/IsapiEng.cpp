@@ -8,6 +8,7 @@
 #include <exception>
 #include <memory>
 
+#include "gateway/engine/Limits.h"
 #include "gateway/engine/RequestContext.h"
 #include "platform/SysUtils.h"
 

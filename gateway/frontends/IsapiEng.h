@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "gateway/engine/Limits.h"
 #include "gateway/frontends/GenEng.h"
 #include "gateway/engine/HttpEng.h"
 #include "gateway/frontends/IsapiTypes.h"
@@ -46,18 +47,6 @@ struct TIsapiThreadState {
     std::int32_t Notification = 0;
 };
 extern constinit thread_local TIsapiThreadState IsapiThread;
-
-// Bounds of FetchIsapiVariable: the first buffer, the step it grows by
-// while the server fills it, and the largest buffer ever offered.
-namespace IsapiLimits {
-constexpr std::size_t VariableBufferStart = 512;
-constexpr std::size_t VariableBufferStep = 512;
-constexpr std::size_t VariableBufferMax = 1024 * 1024;
-// Largest ReadClient request of one call (0x7E82).
-constexpr int ReadPieceMax = 32386;
-// The redirect buffer: 1024 characters and the NUL.
-constexpr std::size_t RedirectBufferSize = 1025;
-}  // namespace IsapiLimits
 
 // Start-up routine of the in-process unit: registers CreateIsapiEngine with
 // the selecting component. Runs after the engine core, before the server

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "gateway/engine/Limits.h"
 #include "gateway/frontends/IsapiEng.h"
 
 TIsapiStream::~TIsapiStream() {

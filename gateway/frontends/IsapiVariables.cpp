@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "gateway/engine/Limits.h"
 #include "gateway/frontends/IsapiEng.h"
 #include "platform/SysUtils.h"
 

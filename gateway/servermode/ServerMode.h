@@ -19,6 +19,7 @@
 #include <atomic>
 #include <string>
 
+#include "gateway/frontends/HttpCGIEngine.h"
 #include "platform/DateTime.h"
 
 class TStream;

@@ -6,6 +6,7 @@
 
 #include "gateway/engine/Helpers.h"
 #include "gateway/engine/HttpEng.h"
+#include "gateway/engine/Limits.h"
 #include "gateway/engine/WatchDog.h"
 #include "gateway/servermode/ServerMode.h"
 #include "gateway/servermode/ServerModeInternal.h"
@@ -34,7 +35,7 @@ void ArmDeadline(TWatchDogThread* watchdog) {
 std::string DrawClientId(const std::string& address) {
     RandomState ^= static_cast<std::uint32_t>(CurrentProcessId()) * 2654435761u;
     const std::string prefix = ServerFilePrefix();
-    for (int draw = 0; draw < 10000; ++draw) {
+    for (int draw = 0; draw < EngineLimits::ClientIdDraws; ++draw) {
         const std::string id = FormatClientId(address, NextRandom(268435455));
         TSearchRec info;
         if (FindFileInfo(prefix + id + "*", faAnyFile, info) != 0) return id;
@@ -66,7 +67,7 @@ void WriteOrFail(TStream& file, std::string_view bytes, const std::string& name)
 }
 
 void CopyBody(TStream* input, TStream& file, std::int32_t length, TWatchDogThread* watchdog, const std::string& name) {
-    char block[ServerConstants::CopyBlock];
+    char block[EngineLimits::ReadPiece];
     std::int32_t left = length;
     while (input && left > 0) {
         ArmDeadline(watchdog);

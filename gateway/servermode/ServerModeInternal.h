@@ -26,7 +26,6 @@ inline constexpr std::uint32_t StdStartDelayMs = 600;      // after starting a s
 inline constexpr std::uint32_t WinStartDelayMs = 666;
 inline constexpr std::uint32_t WatchDogPollMs = 50;
 inline constexpr double HeaderLineSeconds = 30;            // deadline per header entry (and body block)
-inline constexpr int CopyBlock = 1032;
 inline constexpr std::uint32_t ResponseOpenRetryMs = 500;  // one more try to open the response
 }  // namespace ServerConstants
 

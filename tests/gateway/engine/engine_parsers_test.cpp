@@ -4,6 +4,7 @@
 
 #include "gateway/engine/Helpers.h"
 #include "gateway/engine/HttpEng.h"
+#include "gateway/engine/Limits.h"
 #include "gateway/engine/ServerVariables.h"
 #include "gateway/engine/UrlEncoded.h"
 
@@ -217,9 +218,9 @@ TEST(GetEnvVariable, ServerSoftwareWithZbCountsAsAbsent) {
     EXPECT_EQ(GetEnvVariable("server_software"), "ZBServer/1.0");
     setenv("SERVER_SOFTWARE", "Apache/2.4", 1);
     EXPECT_EQ(GetEnvVariable("SERVER_SOFTWARE"), "Apache/2.4");
-    setenv("ENGINE_TEST_LONG", std::string(4096, 'x').c_str(), 1);
+    setenv("ENGINE_TEST_LONG", std::string(EngineLimits::EnvironmentValueMax + 1, 'x').c_str(), 1);
     EXPECT_EQ(GetEnvVariable("ENGINE_TEST_LONG"), "");
-    setenv("ENGINE_TEST_LONG", std::string(4095, 'x').c_str(), 1);
+    setenv("ENGINE_TEST_LONG", std::string(EngineLimits::EnvironmentValueMax, 'x').c_str(), 1);
     EXPECT_EQ(GetEnvVariable("ENGINE_TEST_LONG").size(), 4095u);
     unsetenv("SERVER_SOFTWARE");
     unsetenv("server_software");

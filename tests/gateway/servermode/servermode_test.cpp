@@ -300,7 +300,7 @@ TEST_F(ServerModeTest, StartServerAndIsServerRunning) {
 
 TEST_F(ServerModeTest, HandOffAnswersAsADirectRunWould) {
     if (ConsoleBuild) GTEST_SKIP() << "the windowed server loop";
-    const std::string body = "name=" + std::string(3000 - 5, 'v');  // copied in 1032-byte blocks
+    const std::string body = "name=" + std::string(3000 - 5, 'v');  // copied in EngineLimits::ReadPiece blocks
     const pid_t server = Fork([&] { RunResidentServer(dir.Path, 1); });
     ASSERT_TRUE(WaitUntil([] { return FindWindowTitle(ServerFolder(), "prog.cgi_S") == TWindowState::wsPresent; }, 3000));
     EXPECT_TRUE(IsServerRunning());

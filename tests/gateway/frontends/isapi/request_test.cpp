@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "gateway/engine/Limits.h"
 #include "gateway/frontends/GatewayUnits.h"
 #include "gateway/frontends/GenEng.h"
 #include "gateway/frontends/IsapiEng.h"
@@ -76,7 +77,7 @@ TEST_F(IsapiRequest, LocationInAnyCaseBecomesTheServersRedirect) {
         {"Location", "http://example/next", "http://example/next"},
         {"LOCATION", "/local", "/local"},
         {"lOcAtIoN", "/x?y=1", "/x?y=1"},
-        {"Location", longUrl, longUrl.substr(0, 1024)},
+        {"Location", longUrl, longUrl.substr(0, IsapiLimits::RedirectBufferSize - 1)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.header);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "gateway/engine/Limits.h"
 #include "gateway/frontends/IsapiEng.h"
 #include "tests/gateway/frontends/isapi/fake_host.h"
 
@@ -34,7 +35,8 @@ TEST_F(IsapiStream, PreloadThenClientPiecesOfAtMost32386Bytes) {
     ASSERT_EQ(stream.Read(got.data(), 100000), 100000);
     EXPECT_EQ(got, connection.Body);
     EXPECT_EQ(stream.PreloadPos, 1000u);
-    const std::vector<ISAPI_DWORD> want = {32386, 32386, 32386, 99000 - 3 * 32386};
+    const std::vector<ISAPI_DWORD> want = {IsapiLimits::ReadPieceMax, IsapiLimits::ReadPieceMax, IsapiLimits::ReadPieceMax,
+                                              99000 - 3 * IsapiLimits::ReadPieceMax};
     EXPECT_EQ(connection.ReadAsks, want);
 }
 

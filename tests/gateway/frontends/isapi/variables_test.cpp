@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "gateway/engine/Limits.h"
 #include "gateway/frontends/IsapiEng.h"
 #include "tests/gateway/frontends/isapi/fake_host.h"
 
