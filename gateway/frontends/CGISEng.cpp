@@ -29,23 +29,13 @@ TCgiRequest StandardStreams() {
     return request;
 }
 
-void HandOff(TCgiRequest request) {
-    HandOffRequest(request.Input.release(), request.Output.release(), request.Variables.release());
-}
-
 // The console build's engine: created at start-up without owner, it lives
 // as long as the process and holds the request prepared for it.
 void StartConsoleEngine() {
     auto* engine = new TCGIStdEngine(nullptr);
     if (IsServerLaunch()) {
         // The standard streams give way to the handed-over request's files.
-        TStream* input = nullptr;
-        TStream* output = nullptr;
-        TStringList* variables = nullptr;
-        WaitForRequestFile(input, output, variables);
-        engine->ConsoleRequest.Input.reset(input);
-        engine->ConsoleRequest.Output.reset(output);
-        engine->ConsoleRequest.Variables.reset(variables);
+        engine->ConsoleRequest = ConsoleServerRequest();
     } else if (IsServerRunning()) {
         TCgiRequest request = StandardStreams();
         HandOffRequestConsole(request.Input.release(), request.Output.release(), EnvironmentList());
@@ -86,7 +76,7 @@ void CGISEngStartup() {
         StartConsoleEngine();
         return;
     }
-    if (IsServerRunning()) HandOff(StandardCgiRequest());
+    if (IsServerRunning()) HandOffCgiRequest(StandardCgiRequest());
 }
 
 TCGIStdEngine::TCGIStdEngine(TComponent* owner) : THttpCGIEngine(owner) {}
@@ -101,7 +91,7 @@ void TCGIStdEngine::RunProcessRequest() {
     if (HandsRequestToNewServer(*this)) {
         StartServerProcess();
         Sleep(ServerConstants::StdStartDelayMs);
-        HandOff(StandardCgiRequest());
+        HandOffCgiRequest(StandardCgiRequest());
     }
     if (IsServerLaunch() && ParamCount() == 0) {
         if (ServerMode == 0) SetServerMode(1);

@@ -37,21 +37,11 @@ TCgiRequest CommandLineRequest(bool sorted) {
     return request;
 }
 
-void HandOff(TCgiRequest request) {
-    HandOffRequest(request.Input.release(), request.Output.release(), request.Variables.release());
-}
-
 void ConsoleStartup() {
     // Lives for the process; its constructor makes it CurrentEngine.
     auto* engine = new TCGIWinEngine(nullptr);
     if (IsServerLaunch()) {
-        TStream* input = nullptr;
-        TStream* output = nullptr;
-        TStringList* variables = nullptr;
-        WaitForRequestFile(input, output, variables);
-        engine->ConsoleRequest.Input.reset(input);
-        engine->ConsoleRequest.Output.reset(output);
-        engine->ConsoleRequest.Variables.reset(variables);
+        engine->ConsoleRequest = ConsoleServerRequest();
     } else if (IsServerRunning()) {
         TCgiRequest request = CommandLineRequest(false);
         HandOffRequestConsole(request.Input.release(), request.Output.release(), request.Variables.release());
@@ -81,7 +71,7 @@ void CGIWEngStartup() {
         if (ConsoleBuild)
             ConsoleStartup();
         else if (!IsServerLaunch() && IsServerRunning())
-            HandOff(CommandLineRequest(false));
+            HandOffCgiRequest(CommandLineRequest(false));
     } catch (const Exception& e) {
         // The request is then served (and fails again, visibly) by RunProcessRequest.
         HttpLog("Windows CGI start-up: " + e.Message);
@@ -114,7 +104,7 @@ void TCGIWinEngine::RunProcessRequest() {
     if (HandsRequestToNewServer(*this)) {
         StartServerProcess();
         Sleep(ServerConstants::WinStartDelayMs);
-        HandOff(CommandLineRequest(true));
+        HandOffCgiRequest(CommandLineRequest(true));
     }
     if (IsServerLaunch()) {
         if (ServerMode == 0) SetServerMode(1);

@@ -17,6 +17,18 @@ bool THttpCGIEngine::EndsProcessWithRequest() const { return ServerMode == 0; }
 
 bool THttpCGIEngine::TerminateFinishesRequest() const { return !CGIAutoTerminate; }
 
+void HandOffCgiRequest(TCgiRequest request) {
+    HandOffRequest(request.Input.release(), request.Output.release(), request.Variables.release());
+}
+
+TCgiRequest ConsoleServerRequest() {
+    TStream* input = nullptr;
+    TStream* output = nullptr;
+    TStringList* variables = nullptr;
+    WaitForRequestFile(input, output, variables);
+    return {std::unique_ptr<TStream>(input), std::unique_ptr<TStream>(output), std::unique_ptr<TStringList>(variables)};
+}
+
 bool HandsRequestToNewServer(const THttpEngine& engine) {
     return engine.ServerMode != 0 && !IsServerLaunch() && !IsServerRunning();
 }

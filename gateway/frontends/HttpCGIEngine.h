@@ -17,6 +17,12 @@ struct TCgiRequest {
     std::unique_ptr<TStringList> Variables;
 };
 
+// Hands the request to the resident server (HandOffRequest); never returns.
+[[noreturn]] void HandOffCgiRequest(TCgiRequest request);
+// The console resident server's one request file (WaitForRequestFile); an
+// empty request when the alive file came back after a short absence.
+TCgiRequest ConsoleServerRequest();
+
 // A request for a resident server that is not running yet: this process
 // starts one and hands its request over, so the owner's own start-up is not
 // wanted.
