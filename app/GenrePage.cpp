@@ -3,8 +3,8 @@
 #include "app/MusicIndex.h"
 #include "app/PageChrome.h"
 #include "app/qv_unit.h"
-#include "gateway/HttpEng.h"
-#include "gateway/UrlEncoded.h"
+#include "gateway/engine/HttpEng.h"
+#include "gateway/engine/UrlEncoded.h"
 
 namespace {
 void WriteFormHead() {

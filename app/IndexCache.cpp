@@ -5,7 +5,7 @@
 #include "app/MusicFiles.h"
 #include "app/Options.h"
 #include "app/qv_unit.h"
-#include "gateway/HttpEng.h"
+#include "gateway/engine/HttpEng.h"
 #include "platform/Files.h"
 #include "platform/SysUtils.h"
 

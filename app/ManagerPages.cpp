@@ -3,9 +3,9 @@
 #include "app/OnlineUnit.h"
 #include "app/Options.h"
 #include "app/PageChrome.h"
-#include "gateway/GenEng.h"
-#include "gateway/HttpEng.h"
-#include "gateway/UrlEncoded.h"
+#include "gateway/engine/HttpEng.h"
+#include "gateway/engine/UrlEncoded.h"
+#include "gateway/frontends/GenEng.h"
 
 namespace {
 // Rows longer than this are cut, value and closing tags alike.

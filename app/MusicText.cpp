@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "app/qv_unit.h"
-#include "gateway/UrlEncoded.h"
+#include "gateway/engine/UrlEncoded.h"
 #include "platform/SysUtils.h"
 
 namespace {

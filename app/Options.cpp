@@ -4,7 +4,8 @@
 #include <cstring>
 
 #include "app/qv_unit.h"
-#include "gateway/HttpEng.h"
+#include "gateway/engine/Helpers.h"
+#include "gateway/engine/HttpEng.h"
 #include "platform/Exception.h"
 #include "platform/Files.h"
 

@@ -1,6 +1,6 @@
 #include "app/PageChrome.h"
 
-#include "gateway/HttpEng.h"
+#include "gateway/engine/HttpEng.h"
 
 void StartHtmlPage() {
     if (THttpEngine* engine = CurrentHttpEngine()) engine->SetAutoContentType(PageContentType);

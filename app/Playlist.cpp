@@ -7,7 +7,7 @@
 #include "app/PageChrome.h"
 #include "app/PlaylistFields.h"
 #include "app/qv_unit.h"
-#include "gateway/HttpEng.h"
+#include "gateway/engine/HttpEng.h"
 #include "platform/Files.h"
 #include "platform/Random.h"
 #include "platform/SysUtils.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
-#include "gateway/UrlEncoded.h"
+#include "gateway/engine/UrlEncoded.h"
 #include "platform/SysUtils.h"
 
 namespace {

@@ -1,6 +1,7 @@
 #include "app/qv_unit.h"
 
-#include "gateway/HttpEng.h"
+#include "gateway/engine/Helpers.h"
+#include "gateway/engine/HttpEng.h"
 #include "platform/SysUtils.h"
 
 

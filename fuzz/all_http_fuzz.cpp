@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "gateway/IsapiEng.h"
+#include "gateway/frontends/IsapiEng.h"
 #include "platform/StringList.h"
 #include "platform/SysUtils.h"
 
@@ -58,9 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     allHttp = block.substr(0, block.find('\0'));
     EXTENSION_CONTROL_BLOCK ecb{};
     ecb.GetServerVariable = AnswerVariable;
-    IsapiThreadEcb = &ecb;
+    IsapiThread.Ecb = &ecb;
     std::unique_ptr<TStringList> list(BuildIsapiVariables());
-    IsapiThreadEcb = nullptr;
+    IsapiThread.Ecb = nullptr;
     for (int i = 1; i < list->Count(); ++i) {
         if (CompareText((*list)[i - 1], (*list)[i]) > 0) __builtin_trap();
         for (int j = i - 1; j >= 0 && CompareText((*list)[j], (*list)[i]) == 0; --j)

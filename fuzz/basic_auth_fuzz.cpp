@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "gateway/UrlEncoded.h"
+#include "gateway/engine/UrlEncoded.h"
 #include "platform/SysUtils.h"
 
 namespace {

@@ -13,9 +13,10 @@
 #include <string>
 
 #include "fuzz/ScratchFolder.h"
-#include "gateway/HttpEng.h"
-#include "gateway/ServerModeRequest.h"
-#include "gateway/UrlEncoded.h"
+#include "gateway/engine/Helpers.h"
+#include "gateway/engine/HttpEng.h"
+#include "gateway/engine/UrlEncoded.h"
+#include "gateway/servermode/ServerModeRequest.h"
 #include "platform/Streams.h"
 #include "platform/StringList.h"
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "gateway/ServerVariables.h"
+#include "gateway/engine/ServerVariables.h"
 #include "platform/StringList.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "gateway/UrlEncoded.h"
+#include "gateway/engine/UrlEncoded.h"
 #include "platform/StringList.h"
 #include "platform/SysUtils.h"
 

@@ -13,9 +13,10 @@
 #include <string>
 
 #include "fuzz/ScratchFolder.h"
-#include "gateway/CGIWEng.h"
-#include "gateway/CGIWEngData.h"
-#include "gateway/HttpEng.h"
+#include "gateway/engine/Helpers.h"
+#include "gateway/engine/HttpEng.h"
+#include "gateway/frontends/CGIWEng.h"
+#include "gateway/frontends/CGIWEngData.h"
 #include "platform/Exception.h"
 #include "platform/Streams.h"
 #include "platform/StringList.h"

@@ -3,7 +3,7 @@
 // up by name, and the version handshake done once before any request.
 #include <string>
 
-#include "gateway/IsapiTypes.h"
+#include "gateway/frontends/IsapiTypes.h"
 
 struct TExtension {
     void* Handle = nullptr;

@@ -7,7 +7,7 @@
 #include <exception>
 
 #include "app/OnlineUnit.h"
-#include "gateway/GatewayUnits.h"
+#include "gateway/frontends/GatewayUnits.h"
 #include "platform/Exception.h"
 #include "platform/Process.h"
 

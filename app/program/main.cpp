@@ -3,7 +3,7 @@
 // main form serves the request; with CGIAutoTerminate the process ends inside
 // that step.
 #include "app/OnlineUnit.h"
-#include "gateway/GatewayUnits.h"
+#include "gateway/frontends/GatewayUnits.h"
 #include "platform/Process.h"
 
 int main(int argc, char** argv) {

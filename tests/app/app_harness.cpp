@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "app/OnlineUnit.h"
-#include "gateway/GatewayUnits.h"
+#include "gateway/frontends/GatewayUnits.h"
 #include "platform/Process.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempFolder.h"

@@ -2,7 +2,8 @@
 
 #include <cstdio>
 
-#include "gateway/HttpEng.h"
+#include "gateway/engine/HttpEng.h"
+#include "gateway/engine/RequestContext.h"
 #include "platform/Streams.h"
 
 namespace {

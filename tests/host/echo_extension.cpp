@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "gateway/IsapiTypes.h"
+#include "gateway/frontends/IsapiTypes.h"
 
 namespace {
 std::string Option(const std::string& query, const std::string& name) {

@@ -1,0 +1,89 @@
+#pragma once
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "gateway/engine/HttpEng.h"
+#include "platform/Forms.h"
+#include "platform/Object.h"
+#include "platform/Streams.h"
+#include "platform/StringList.h"
+
+// One request's objects as a front end holds them until ProcessRequest takes
+// them over.
+struct TCgiRequest {
+    std::unique_ptr<TStream> Input;
+    std::unique_ptr<TStream> Output;
+    std::unique_ptr<TStringList> Variables;
+};
+
+// Hands the request to the resident server (HandOffRequest); never returns.
+[[noreturn]] void HandOffCgiRequest(TCgiRequest request);
+// The console resident server's one request file (WaitForRequestFile); an
+// empty request when the alive file came back after a short absence.
+TCgiRequest ConsoleServerRequest();
+
+// A request for a resident server that is not running yet: this process
+// starts one and hands its request over, so the owner's own start-up is not
+// wanted.
+[[nodiscard]] bool HandsRequestToNewServer(const THttpEngine& engine);
+
+// The owner's creation event, taken over once so that a front end's request
+// is served right after the owner's own creation code.
+struct TOwnerCreateHook {
+    // The owner's OnCreate handler that the hook replaced.
+    TNotifyEvent SavedOwnerCreate;
+    bool Hooked = false;
+
+    // Serves now when the request goes to a new resident server, when there
+    // is no module to wait for, or when the hook is already in place (hooking
+    // twice would make the hook its own saved handler, and the owner's
+    // creation would recurse). Otherwise serve runs from the module's
+    // OnCreate, after the saved handler unless the request goes to a new
+    // resident server by then.
+    void ServeWhenOwnerCreated(const THttpEngine& engine, TCustomModule* module, std::function<void()> serve);
+};
+
+// The base of the CGI-style front ends: header lines as CGI wants them, and
+// the end of the process after the request.
+class THttpCGIEngine : public THttpEngine {
+public:
+    explicit THttpCGIEngine(TComponent* owner);
+
+    // The process ends after its request (unless in a resident server).
+    bool CGIAutoTerminate = true;
+
+    bool EndsProcessWithRequest() const override;
+    bool TerminateFinishesRequest() const override;
+
+    // A status line ("HTTP/1.x ...") becomes a "Status:" line under servers
+    // whose software names NETSCAPE, APACHE or STRONGHOLD.
+    void SendHeaderLine(const std::string& name, const std::string& value) override;
+    void EndHeaderBlock() override;
+    void FinishRequest() override;
+
+    // Serves that request now; ownership of the three objects passes to
+    // ProcessRequest.
+    virtual void RunRequest(TStream* input, TStream* output, TStringList* variables);
+    // This process's own request, as this front end: hand it to a resident
+    // server, become the resident server, or serve it.
+    virtual void RunProcessRequest() = 0;
+    // Console build: serves the request that the start-up prepared in
+    // ConsoleRequest, and finishes it while the thread's request state still
+    // exists. Windowed build: nothing.
+    void RunConsoleRequest() override;
+    TCgiRequest ConsoleRequest;
+
+    // The inherited Loaded, then RunProcessRequest.
+    void RunDeferred();
+
+protected:
+    // Serves the request; ProcessRequest takes its objects.
+    void Serve(TCgiRequest request);
+    // The start-up of a front end read from its form: served once the owner
+    // module has been created, so the application's form is complete.
+    void StartWhenOwnerCreated();
+
+private:
+    TOwnerCreateHook ownerHook_;
+};

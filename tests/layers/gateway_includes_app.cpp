@@ -1,0 +1,2 @@
+// Compiled with gateway's include directories only: this must not build.
+#include "app/OnlineUnit.h"
