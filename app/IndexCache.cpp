@@ -5,6 +5,7 @@
 #include "app/MusicFiles.h"
 #include "app/Options.h"
 #include "app/qv_unit.h"
+#include "gateway/engine/Helpers.h"
 #include "gateway/engine/HttpEng.h"
 #include "platform/Files.h"
 #include "platform/SysUtils.h"

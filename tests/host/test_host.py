@@ -73,6 +73,14 @@ class Host:
         return self.result
 
 
+def takes_signal(pid, sig):
+    """The process has blocked sig for its own stop handling (or caught it)."""
+    status = Path(f"/proc/{pid}/status").read_text()
+    masks = {line.split(":")[0]: int(line.split()[1], 16) for line in status.splitlines()
+             if line.startswith(("SigBlk:", "SigCgt:"))}
+    return bool((masks.get("SigBlk", 0) | masks.get("SigCgt", 0)) & (1 << (int(sig) - 1)))
+
+
 def fields(answer):
     """The echo's "name=value" lines before its body."""
     text = answer.body.decode("latin-1")
@@ -143,6 +151,10 @@ class StartupTests(unittest.TestCase):
                              for _ in range(2)]
                 try:
                     fcgi_client.request(path, dict(BASE, QUERY_STRING="both"))
+                    # The other host may have answered while this one was
+                    # still starting, before it took its stop signals.
+                    livelib.wait_until(lambda: takes_signal(hosts[0].pid, sig), START_SECONDS,
+                                       "the host's stop signal handling")
                     hosts[0].send_signal(sig)
                     self.assertEqual(hosts[0].wait(timeout=30), 0, hosts[0].stderr.read())
                     for n in range(6):

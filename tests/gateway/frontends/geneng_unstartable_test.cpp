@@ -10,8 +10,8 @@
 #include <string>
 
 #include "gateway/frontends/GatewayUnits.h"
-#include "tests/gateway/frontend_form.h"
-#include "tests/gateway/frontend_harness.h"
+#include "tests/gateway/frontends/frontend_form.h"
+#include "tests/gateway/frontends/frontend_harness.h"
 #include "tests/gateway/frontends/frontend_form.h"
 #include "tests/gateway/frontends/frontend_harness.h"
 #include "tests/support/Files.h"
