@@ -87,9 +87,9 @@ void CGIWEngStartup() {
             ConsoleStartup();
         else if (!IsServerLaunch() && IsServerRunning())
             HandOffDataFile();
-    } catch (const Exception& e) {
+    } catch (const std::exception& e) {
         // The request is then served (and fails again, visibly) by RunRequest.
-        HttpLog("Windows CGI start-up: " + e.Message);
+        HttpLog("Windows CGI start-up: " + std::string(e.what()));
     }
 }
 

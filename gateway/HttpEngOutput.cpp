@@ -139,11 +139,12 @@ void THttpEngine::AppendDebugDump() {
 }
 
 namespace {
+// Each step runs even when an earlier one failed, whatever it raised.
 template <class TStep>
 void Ignoring(TStep step) {
     try {
         step();
-    } catch (const Exception&) {
+    } catch (...) {
     }
 }
 }  // namespace

@@ -19,6 +19,22 @@ TCriticalSection* SharedRequestLock(THttpEngine& engine) {
     return RequestLock.load();
 }
 
+// Runs step; a failure it raises reaches failed as an Exception: one of
+// the system's own as it is, a standard one with its text, anything else
+// with a message of its own. No failure skips the error handling.
+template <class TStep, class TFailed>
+void Guarded(TStep step, TFailed failed) {
+    try {
+        step();
+    } catch (const Exception& e) {
+        failed(e);
+    } catch (const std::exception& e) {
+        failed(Exception(e.what()));
+    } catch (...) {
+        failed(Exception("Unknown exception"));
+    }
+}
+
 // Calls a copy, so a handler that reassigns its own event stays valid.
 template <class TEvent, class... TArgs>
 void Fire(const TEvent& event, TArgs&&... args) {
@@ -33,11 +49,7 @@ void THttpEngine::ProcessRequest(TStream* input, TStream* output, TStringList* v
     BindRequest(input, output, variables);
     try {
         // 3. The guarded section; 4. a failure in it.
-        try {
-            RunHandlers();
-        } catch (const Exception& e) {
-            HandleFailure(e);
-        }
+        Guarded([this] { RunHandlers(); }, [this](const Exception& e) { HandleFailure(e); });
     } catch (...) {
         // 5. also when an exception leaves the error handling.
         FinishAfterHandlers();
@@ -97,24 +109,20 @@ void THttpEngine::HandleFailure(const Exception& E) {
         HandleRequestException(E);
         return;
     }
-    try {
-        Fire(OnRequestError, this, E);
-    } catch (const Exception& again) {
-        HandleRequestException(again);
-    }
+    Guarded([&] { Fire(OnRequestError, this, E); }, [this](const Exception& again) { HandleRequestException(again); });
 }
 
 void THttpEngine::FinishAfterHandlers() {
     if (ConsoleBuild) return;  // the console front end finishes it
-    try {
-        if (requestLockHeld) {
-            requestLockHeld = false;
-            LeaveLock(RequestLock.load());
-        }
-        FinishRequest();
-    } catch (const Exception& e) {
-        HandleRequestException(e);
-    }
+    Guarded(
+        [this] {
+            if (requestLockHeld) {
+                requestLockHeld = false;
+                LeaveLock(RequestLock.load());
+            }
+            FinishRequest();
+        },
+        [this](const Exception& e) { HandleRequestException(e); });
 }
 
 void THttpEngine::AddContentLength() {
@@ -144,7 +152,7 @@ void ReportException(const Exception& E) {
             if (ctx.HeaderSent == 0) engine->AddHeader("content-type", "text/html");
             if (ctx.DebugDumpActive == 0)
                 engine->WriteLn("<html><body>Unhandled Exception: " + E.Message + "</body></html>");
-        } catch (const Exception&) {
+        } catch (...) {
         }
     }
     // 3. A CGI process answers and ends here.
@@ -171,12 +179,13 @@ void THttpEngine::StartDebugOutput() {
 }
 
 namespace {
-// Each step of the end runs even when an earlier one failed.
+// Each step of the end runs even when an earlier one failed, whatever it
+// raised.
 template <class TStep>
 void Ignoring(TStep step) {
     try {
         step();
-    } catch (const Exception&) {
+    } catch (...) {
     }
 }
 }  // namespace

@@ -2,6 +2,9 @@
 // the fields, the error page and its log line, the debug modes and the
 // forwarding of settings to the engine that serves the request.
 #include <filesystem>
+#include <functional>
+#include <new>
+#include <stdexcept>
 
 #include <gtest/gtest.h>
 
@@ -167,6 +170,67 @@ TEST(ProcessRequest, ErrorPageReplacesPendingOutputAndIsLogged) {
               "<html><body>Unhandled Exception: boom</body></html>\r\n");
     const std::string log = logs.Log();
     EXPECT_NE(log.find(" : Unhandled Exception: boom\r\n"), std::string::npos) << log;
+}
+
+// Only the system's own Exception counted as a failure: a std::bad_alloc,
+// the std::out_of_range of the string list's index, or a thrown int skipped
+// the error page and the log line, and the client got a cut page under
+// "200 OK". Every one now gets the page and the line.
+TEST(ProcessRequest, StandardAndForeignExceptionsSkippedTheErrorPage) {
+    LogFolder logs;
+    TTestEngine engine;
+    engine.ServerMode = 1;
+    struct Case {
+        const char* name;
+        std::function<void()> raise;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"bad_alloc", [] { throw std::bad_alloc(); }, "std::bad_alloc"},
+        {"list index", [] { (void)TStringList()[3]; }, "vector::_M_range_check"},
+        {"int", [] { throw 7; }, "Unknown exception"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        engine.OnExecRequest = [&](TObject*) {
+            HttpWrite("cut");
+            c.raise();
+        };
+        engine.OnRequestError = nullptr;
+        const std::string out = Serve(engine, {"REQUEST_METHOD=GET"}).All();
+        EXPECT_NE(out.find("content-type: text/html\r\n"), std::string::npos) << out;
+        EXPECT_NE(out.find("\r\n\r\n<html><body>Unhandled Exception: " + std::string(c.message)), std::string::npos) << out;
+        EXPECT_EQ(out.find("cut"), std::string::npos) << out;
+        EXPECT_NE(logs.Log().find("Unhandled Exception: " + std::string(c.message)), std::string::npos);
+        // An OnRequestError that raises a standard exception is answered too.
+        engine.OnRequestError = [&](TObject*, const Exception&) { c.raise(); };
+        const std::string again = Serve(engine, {"REQUEST_METHOD=GET"}).All();
+        EXPECT_NE(again.find("Unhandled Exception: " + std::string(c.message)), std::string::npos) << again;
+    }
+}
+
+// A standard exception in FinishRequest skipped the release of the request's
+// objects, so a host leaked them request after request.
+TEST(ProcessRequest, StandardExceptionInFinishRequestLeakedTheRequest) {
+    struct TFailingOutput : TStream {
+        bool* freed;
+        explicit TFailingOutput(bool* f) : freed(f) {}
+        ~TFailingOutput() override { *freed = true; }
+        int Read(void*, int) override { return -1; }
+        int Write(const void*, int) override { throw std::runtime_error("write failed"); }
+        std::int64_t Seek(std::int64_t, int) override { return 0; }
+    };
+    TTestEngine engine;
+    engine.ServerMode = 1;
+    engine.OnExecRequest = [](TObject*) { HttpWrite("page"); };
+    bool freed = false;
+    auto* variables = new TStringList();
+    variables->Add("REQUEST_METHOD=GET");
+    engine.ProcessRequest(nullptr, new TFailingOutput(&freed), variables);
+    EXPECT_TRUE(freed);
+    EXPECT_EQ(RequestContext.OutputStream, nullptr);
+    EXPECT_EQ(RequestContext.FieldList, nullptr);
+    EXPECT_EQ(RequestContext.ServerVariableList, nullptr);
 }
 
 TEST(ProcessRequest, OnRequestErrorReplacesTheErrorPage) {
