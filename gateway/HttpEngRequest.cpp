@@ -151,7 +151,7 @@ void ReportException(const Exception& E) {
             if (ctx.DebugDumpActive == 0) engine->ClearOutput();
             if (ctx.HeaderSent == 0) engine->AddHeader("content-type", "text/html");
             if (ctx.DebugDumpActive == 0)
-                engine->WriteLn("<html><body>Unhandled Exception: " + E.Message + "</body></html>");
+                engine->WriteLn("<html><body>Unhandled Exception: " + HtmlEscape(E.Message) + "</body></html>");
         } catch (...) {
         }
     }

@@ -122,6 +122,7 @@ void SendRedirect(EXTENSION_CONTROL_BLOCK& ecb, const std::string& value) {
 void TIsapiEngine::SendHeaderLine(const std::string& name, const std::string& value) {
     EXTENSION_CONTROL_BLOCK* ecb = IsapiThreadEcb;
     if (ecb == nullptr) return;
+    RefuseLineBreaks(name, value);
     // 2.
     if (UpperCase(name) == "LOCATION") {
         SendRedirect(*ecb, value);

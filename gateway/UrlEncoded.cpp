@@ -228,6 +228,21 @@ std::string UrlEncode(std::string_view text) {
     return out;
 }
 
+std::string HtmlEscape(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char ch : text) {
+        switch (ch) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        default: out += ch;
+        }
+    }
+    return out;
+}
+
 namespace {
 // Base64 digit value; "=" counts as 0 and any other byte as nothing, though
 // it still fills its place in the group of four.

@@ -22,6 +22,10 @@ bool IsHexDigit(char ch);
 // as "%" and two upper-case hex digits.
 std::string UrlEncode(std::string_view text);
 
+// "&" to "&amp;", "<" to "&lt;", ">" to "&gt;", '"' to "&quot;"; every
+// other byte copied as is.
+std::string HtmlEscape(std::string_view text);
+
 // Decodes "Scheme base64" credentials. With a ":" in the decoded text, user
 // and password are the trimmed parts before and after the first ":";
 // without one both are left unchanged.

@@ -112,6 +112,11 @@ TEST(UrlEncode, DecodeGivesEveryByteStringBack) {
     for (const auto& s : samples) EXPECT_EQ(UrlDecode(UrlEncode(s)), s);
 }
 
+TEST(HtmlEscape, TheFourMarkupCharacters) {
+    EXPECT_EQ(HtmlEscape("<a href=\"x\">&amp;</a>'"), "&lt;a href=&quot;x&quot;&gt;&amp;amp;&lt;/a&gt;'");
+    EXPECT_EQ(HtmlEscape(std::string("\0\xff\r\n", 4)), std::string("\0\xff\r\n", 4));
+}
+
 TEST(DecodeBasicAuth, Credentials) {
     struct Case {
         const char* in;

@@ -233,6 +233,21 @@ TEST(ProcessRequest, StandardExceptionInFinishRequestLeakedTheRequest) {
     EXPECT_EQ(RequestContext.ServerVariableList, nullptr);
 }
 
+// The error page put the message into HTML as it stood: markup in it ran
+// in the client's browser. It is escaped on the page, kept as is in the log.
+TEST(ProcessRequest, ErrorPageShowedTheMessageUnescaped) {
+    LogFolder logs;
+    TTestEngine engine;
+    engine.ServerMode = 1;
+    engine.OnExecRequest = [](TObject*) { throw Exception("<script>alert(1)</script> & \"C:\\x\""); };
+    const std::string out = Serve(engine, {"REQUEST_METHOD=GET"}).All();
+    EXPECT_NE(out.find("<html><body>Unhandled Exception: &lt;script&gt;alert(1)&lt;/script&gt; &amp; "
+                       "&quot;C:\\x&quot;</body></html>\r\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(logs.Log().find("Unhandled Exception: <script>alert(1)</script> & \"C:\\x\""), std::string::npos);
+}
+
 TEST(ProcessRequest, OnRequestErrorReplacesTheErrorPage) {
     if (ConsoleBuild) GTEST_SKIP() << "a console build adds Content-Length and Connection";
     LogFolder logs;

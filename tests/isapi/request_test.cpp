@@ -162,6 +162,9 @@ TEST_F(IsapiRequest, ForeignExceptionSkippedTheErrorPage) {
     const Case cases[] = {
         {"standard exception", [] { throw std::runtime_error("outside the family"); }, "outside the family"},
         {"not an exception class", [] { throw 42; }, "Unknown exception"},
+        // The in-process header line took CR and LF as they stood.
+        {"line break in a header line", [] { CurrentHttpEngine()->SendHeaderLine("X-A", "1\r\nSet-Cookie: s=1"); },
+         HeaderLineBreakMessage},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
