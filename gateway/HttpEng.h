@@ -13,9 +13,13 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "gateway/ServerVariables.h"
 #include "gateway/UrlEncoded.h"
@@ -98,22 +102,33 @@ struct TRequestContext {
     std::int32_t OutputSent = 0;
     std::int32_t RequestId = 0;  // 0..9999, written into log lines
     std::int32_t DebugDumpActive = 0;
+    // AutoContentType as set while this request runs (SetAutoContentType).
+    std::optional<std::string> ContentType;
 };
 extern thread_local TRequestContext RequestContext;
 
 // Makes engine the calling thread's CurrentEngine.
 void BindEngine(THttpEngine* engine);
 
-// Ends a process whose body read has stalled: Deadline is a date-time
-// (0 = disarmed) that ReadContent arms and moves; once it has passed the
+// Ends a process whose body read has stalled: a deadline is a date-time
+// (0 = disarmed) that ReadContent arms and moves; once one has passed the
 // process ends with exit code 0. Frees itself when it ends.
 class TWatchDogThread : public TThread {
 public:
     TWatchDogThread();
-    std::atomic<TDateTime> Deadline{0};
+    // The deadline of the calling thread's body read; 0 disarms it. Each
+    // thread has its own, so concurrent reads (one thread per request) never
+    // move or disarm each other's.
+    void SetDeadline(TDateTime deadline);
+    // True when the deadline of any thread has passed.
+    [[nodiscard]] bool DeadlinePassed(TDateTime now);
 
 protected:
     void Execute() override;
+
+private:
+    std::mutex deadlinesLock_;
+    std::map<std::thread::id, TDateTime> deadlines_;
 };
 
 // Process-wide state of the engine unit.

@@ -111,7 +111,8 @@ void THttpEngine::CompleteHeaderBlock() {
         headers.Delete(status);
     }
     // 1.2
-    if (headers.Values("content-type").empty()) OutputHeaderLine("content-type", AutoContentType);
+    if (headers.Values("content-type").empty())
+        OutputHeaderLine("content-type", RequestContext.ContentType.value_or(AutoContentType));
     // 1.3 Dates in the past, each computed on its own.
     if (NoCache) {
         AddHeader("Pragma", "no-cache");
@@ -191,6 +192,7 @@ void THttpEngine::FinishRequest() {
     ctx.FieldList.reset();
     ctx.HeaderList.reset();
     ctx.OutputBuffer.reset();
+    ctx.ContentType.reset();
 }
 
 namespace {

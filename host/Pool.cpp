@@ -60,7 +60,7 @@ void TWorkerPool::Work() {
             }
             if (accepted < 0) break;
             try {
-                ServeRequest(request, extension_);
+                ServeRequest(request, extension_, bodyLimit_);
             } catch (const std::exception& e) {
                 std::fprintf(stderr, "isapi-fcgi: request failed: %s\n", e.what());
             } catch (...) {

@@ -4,6 +4,7 @@
 // each request through the extension.
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -12,7 +13,8 @@ struct TExtension;
 
 class TWorkerPool {
 public:
-    TWorkerPool(int listenFd, const TExtension& extension) : listenFd_(listenFd), extension_(extension) {}
+    TWorkerPool(int listenFd, const TExtension& extension, std::uint32_t bodyLimit)
+        : listenFd_(listenFd), extension_(extension), bodyLimit_(bodyLimit) {}
     ~TWorkerPool();
     TWorkerPool(const TWorkerPool&) = delete;
     TWorkerPool& operator=(const TWorkerPool&) = delete;
@@ -31,6 +33,7 @@ private:
 
     int listenFd_;
     const TExtension& extension_;
+    std::uint32_t bodyLimit_;
     std::vector<std::thread> threads_;
     std::mutex acceptLock_;  // libfcgi accepts on one thread at a time
     std::mutex stateLock_;

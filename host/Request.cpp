@@ -156,11 +156,11 @@ void Refuse(FCGX_Request& request, const char* status) {
 
 }  // namespace
 
-void ServeRequest(FCGX_Request& request, const TExtension& extension) {
+void ServeRequest(FCGX_Request& request, const TExtension& extension, std::uint32_t bodyLimit) {
     if (ParamBytes(request.envp) > MaxParamBytes) return Refuse(request, "431 Request Header Fields Too Large");
     const std::int64_t length = ContentLength(request.envp);
     if (length == -1) return Refuse(request, "400 Bad Request");
-    if (length < 0) return Refuse(request, "413 Payload Too Large");
+    if (length < 0 || length > bodyLimit) return Refuse(request, "413 Payload Too Large");
     if (length > 0) SetSocketTimeout(request.ipcFd, SO_RCVTIMEO);
     TRequestState state(request);
     BuildControlBlock(state, static_cast<std::uint32_t>(length));

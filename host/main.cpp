@@ -1,7 +1,10 @@
 // isapi-fcgi: serves an in-process extension as a FastCGI responder.
 //
-//   isapi-fcgi [-t N] (-s /path/unix.sock | -p PORT) extension.so
+//   isapi-fcgi [-t N] [-b BYTES] (-s /path/unix.sock | -p PORT) extension.so
 //
+// -b is the largest request body accepted (1 MiB, as the shipped server
+// configurations allow); a longer one is refused with 413 before a byte
+// of it is read.
 // Without -s and -p it accepts on the listening socket a web server passes
 // as standard input. SIGTERM or SIGINT stops it: no new requests, running
 // ones finish (bounded), then TerminateExtension and exit code 0.
@@ -10,6 +13,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +22,7 @@
 #include "host/Extension.h"
 #include "host/Listen.h"
 #include "host/Pool.h"
+#include "host/Request.h"
 
 namespace {
 constexpr int MaxThreads = 256;
@@ -25,13 +30,14 @@ constexpr auto DrainTime = std::chrono::seconds(20);
 
 struct TCommandLine {
     int Threads = 4;
+    std::uint32_t BodyLimit = DefaultBodyLimit;
     std::string SocketPath;
     int Port = 0;
     std::string Extension;
 };
 
 [[noreturn]] void Usage(const char* why) {
-    std::fprintf(stderr, "isapi-fcgi: %s\nusage: isapi-fcgi [-t N] (-s /path/unix.sock | -p PORT) extension.so\n",
+    std::fprintf(stderr, "isapi-fcgi: %s\nusage: isapi-fcgi [-t N] [-b BYTES] (-s /path/unix.sock | -p PORT) extension.so\n",
                  why);
     std::exit(2);
 }
@@ -52,6 +58,8 @@ TCommandLine Parse(int argc, char** argv) {
         if (i + 1 >= argc) Usage(("option " + option + " needs a value").c_str());
         if (option == "-t")
             line.Threads = Number(argv[++i], 1, MaxThreads, "-t");
+        else if (option == "-b")
+            line.BodyLimit = static_cast<std::uint32_t>(Number(argv[++i], 0, INT32_MAX, "-b"));
         else if (option == "-s")
             line.SocketPath = argv[++i];
         else if (option == "-p")
@@ -105,7 +113,7 @@ int main(int argc, char** argv) {
     std::string error;
     if (!LoadExtension(line.Extension, extension, error)) Fail(error);
 
-    TWorkerPool pool(listenFd, extension);
+    TWorkerPool pool(listenFd, extension, line.BodyLimit);
     pool.Start(line.Threads);
     int signal = 0;
     while (signal == 0) {

@@ -1,7 +1,11 @@
 // One request through ProcessRequest: the order of events, the refusals,
 // the fields, the error page and its log line, the debug modes and the
 // forwarding of settings to the engine that serves the request.
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 #include <functional>
 #include <new>
 #include <stdexcept>
@@ -324,6 +328,34 @@ TEST(ProcessRequest, DebugExceptionWithoutFailureAnswersAsWithoutDebug) {
         return Serve(engine, {"REQUEST_METHOD=POST", "CONTENT_LENGTH=3"}, "a=1").All();
     };
     EXPECT_EQ(answer(DebugException), answer(NoDebug));
+}
+
+// A handler that set the content type during its request wrote the engine
+// every thread shares: in a host, a concurrent request answered with the
+// other one's type. The value set during a request is that request's own.
+TEST(EngineSetters, ContentTypeSetDuringARequestReachedOtherRequests) {
+    TTestEngine engine;
+    engine.ServerMode = 2;
+    std::mutex lock;
+    std::condition_variable changed;
+    int set = 0;
+    engine.OnExecRequest = [&](TObject*) {
+        const std::string type = "text/x-" + HttpFieldValue("n");
+        engine.SetAutoContentType(type);
+        std::unique_lock<std::mutex> hold(lock);
+        ++set;
+        changed.notify_all();
+        changed.wait_for(hold, std::chrono::seconds(10), [&] { return set == 2; });
+        HttpWrite("x");
+    };
+    std::string answers[2];
+    std::thread first([&] { answers[0] = Serve(engine, {"REQUEST_METHOD=GET", "QUERY_STRING=n=1"}).All(); });
+    std::thread second([&] { answers[1] = Serve(engine, {"REQUEST_METHOD=GET", "QUERY_STRING=n=2"}).All(); });
+    first.join();
+    second.join();
+    EXPECT_NE(answers[0].find("content-type: text/x-1\r\n"), std::string::npos) << answers[0];
+    EXPECT_NE(answers[1].find("content-type: text/x-2\r\n"), std::string::npos) << answers[1];
+    EXPECT_EQ(engine.AutoContentType, "text/html") << "the shared setting stays as configured";
 }
 
 TEST(EngineSetters, ForwardToTheEngineServingTheRequest) {
