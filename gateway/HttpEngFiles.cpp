@@ -1,5 +1,8 @@
 // File-name routines, the executable's own path and the gateway log.
+#include "gateway/GatewayUnits.h"
 #include "gateway/HttpEng.h"
+#include "platform/Files.h"
+#include "platform/Landlock.h"
 #include "platform/MessageLoop.h"
 #include "platform/Process.h"
 #include "platform/SysUtils.h"
@@ -115,6 +118,25 @@ std::string LogDirectory(const std::string& executable) {
     return dir;
 }
 }  // namespace
+
+void ConfineToProgramFolder() {
+    const std::string executable = ExecutableFileName();
+    const std::string folder = FolderWithoutSeparator(executable);
+    std::string logFolder = GetEnvVariable("CGI_LOG_DIR");
+    if (!logFolder.empty() && !HasDrive(logFolder)) logFolder = folder + "\\" + logFolder;
+    TConfinement rules =
+        ProgramFolderConfinement(ToOsPath(folder), logFolder.empty() ? "" : ToOsPath(logFolder), ToOsPath(executable));
+    // A Windows CGI server names its data file on the command line; the
+    // content, output and external files it names sit in the same spool
+    // folder, which the request reads and writes.
+    for (int i = 1; i <= ParamCount(); ++i) {
+        const std::string argument = ToOsPath(ParamStr(i));
+        if (!FileExists(argument)) continue;
+        const std::size_t slash = argument.rfind('/');
+        rules.WriteTrees.push_back(slash == std::string::npos ? "." : argument.substr(0, slash + 1));
+    }
+    static_cast<void>(ConfineProcess(rules));
+}
 
 void HttpLog(const std::string& Message) {
     try {

@@ -23,6 +23,7 @@
 #include "host/Listen.h"
 #include "host/Pool.h"
 #include "host/Request.h"
+#include "platform/Landlock.h"
 
 namespace {
 constexpr int MaxThreads = 256;
@@ -91,6 +92,26 @@ int OpenListener(const TCommandLine& line) {
     return fd;
 }
 
+// The extension's folders only, as the CGI program confines itself: its own
+// folder, the gateway log's (CGI_LOG_DIR, relative to that folder unless
+// absolute) and the genre-page folders beside it; and removing the socket
+// file at the end. Nothing changes on a kernel without Landlock.
+void Confine(const TCommandLine& line) {
+    std::string extension = line.Extension;
+    if (extension.empty() || extension[0] != '/') {
+        char here[4096];
+        if (getcwd(here, sizeof here) == nullptr) return;
+        extension = std::string(here) + "/" + extension;
+    }
+    const std::string folder = extension.substr(0, extension.rfind('/'));
+    const char* log = std::getenv("CGI_LOG_DIR");
+    std::string logFolder = log != nullptr ? log : "";
+    if (!logFolder.empty() && logFolder[0] != '/' && logFolder[0] != '\\') logFolder = folder + "/" + logFolder;
+    TConfinement rules = ProgramFolderConfinement(folder, logFolder, "");
+    if (!line.SocketPath.empty()) rules.RemoveIn.push_back(line.SocketPath.substr(0, line.SocketPath.rfind('/') + 1));
+    static_cast<void>(ConfineProcess(rules));
+}
+
 // The stop signals are taken by sigwait on the main thread only.
 sigset_t StopSignals() {
     sigset_t set;
@@ -112,6 +133,7 @@ int main(int argc, char** argv) {
     TExtension extension;
     std::string error;
     if (!LoadExtension(line.Extension, extension, error)) Fail(error);
+    Confine(line);  // before the workers start: they inherit it
 
     TWorkerPool pool(listenFd, extension, line.BodyLimit);
     pool.Start(line.Threads);

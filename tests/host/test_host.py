@@ -327,7 +327,9 @@ class WorkerTests(unittest.TestCase):
         for sig in (signal.SIGTERM, signal.SIGINT):
             with self.subTest(signal=sig.name):
                 marker = Path(tempfile.mkdtemp()) / "terminated"
-                host = Host(threads=2, env={"ECHO_TERMINATE_FILE": str(marker)})
+                # The host confines itself to the extension's folders; the log
+                # folder is one of them.
+                host = Host(threads=2, env={"ECHO_TERMINATE_FILE": str(marker), "CGI_LOG_DIR": str(marker.parent)})
                 result = {}
                 slow = threading.Thread(target=lambda: result.setdefault("a", host.ask("sleep=800")))
                 slow.start()
