@@ -113,7 +113,10 @@ void StoreChanged(T& field, const T& value) {
 
 // Each setter stores, then passes the value on to the thread's current
 // engine when that is another object; that engine's own setter then finds
-// itself current and stops.
+// itself current and stops. These properties are the engine's configuration,
+// shared and not guarded: set before requests run and only read while they
+// do. The one a handler sets during its request, AutoContentType, is per
+// request (below).
 #define ENGINE_SETTER(Setter, Field, Type)                                   \
     void THttpEngine::Setter(Type value) {                                   \
         StoreChanged(Field, value);                                          \
