@@ -36,10 +36,24 @@ int ListenUnix(const std::string& path, std::string& error) {
         }
         unlink(path.c_str());
     }
+    // The socket is made under a name of its own and renamed into place once
+    // it listens: a client that finds the name is never refused.
+    const std::string made = path + ".new";
+    const bool renamed = made.size() < sizeof address.sun_path;
+    if (renamed) {
+        std::memcpy(address.sun_path, made.c_str(), made.size() + 1);
+        unlink(made.c_str());
+    }
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return Fail(fd, "socket", error);
     if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return Fail(fd, "bind " + path, error);
     if (listen(fd, Backlog) != 0) return Fail(fd, "listen " + path, error);
+    if (renamed && rename(made.c_str(), path.c_str()) != 0) {
+        const int failed = errno;
+        unlink(made.c_str());
+        errno = failed;
+        return Fail(fd, "rename to " + path, error);
+    }
     return fd;
 }
 

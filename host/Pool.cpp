@@ -96,7 +96,7 @@ void TWorkerPool::Work() {
     if (FCGX_InitRequest(&request, listenFd_, FCGI_FAIL_ACCEPT_ON_INTR) == 0) {
         while (Accept(request) >= 0) {
             try {
-                ServeRequest(request, extension_);
+                ServeRequest(request, extension_, bodyLimit_);
             } catch (const std::exception& e) {
                 std::fprintf(stderr, "isapi-fcgi: request failed: %s\n", e.what());
             } catch (...) {

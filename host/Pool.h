@@ -5,6 +5,7 @@
 // the same socket: stopping leaves the socket itself alone.
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -14,7 +15,8 @@ struct FCGX_Request;
 
 class TWorkerPool {
 public:
-    TWorkerPool(int listenFd, const TExtension& extension) : listenFd_(listenFd), extension_(extension) {}
+    TWorkerPool(int listenFd, const TExtension& extension, std::uint32_t bodyLimit)
+        : listenFd_(listenFd), extension_(extension), bodyLimit_(bodyLimit) {}
     ~TWorkerPool();
     TWorkerPool(const TWorkerPool&) = delete;
     TWorkerPool& operator=(const TWorkerPool&) = delete;
@@ -35,6 +37,7 @@ private:
 
     int listenFd_;
     const TExtension& extension_;
+    std::uint32_t bodyLimit_;
     std::vector<std::thread> threads_;
     std::mutex acceptLock_;  // libfcgi accepts on one thread at a time
     std::mutex stateLock_;

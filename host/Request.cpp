@@ -33,17 +33,22 @@ struct TRequestState {
     std::string Method, Query, PathInfo, PathTranslated, ContentType;
     std::vector<std::uint8_t> Preload;
     std::size_t Sent = 0;  // bytes handed to libfcgi
+    bool ServerGone = false;  // a write failed: the rest of the response is dropped
     TResponseFilter Output;
 
     explicit TRequestState(FCGX_Request& fcgi)
         : Fcgi(&fcgi), Output([this](std::string_view data) { return SendToServer(data); }) {}
 
     bool SendToServer(std::string_view data) {
+        if (ServerGone) return false;
         if (Sent <= UnblockedOutput && Sent + data.size() > UnblockedOutput) SetSocketTimeout(Fcgi->ipcFd, SO_SNDTIMEO);
         Sent += data.size();
         while (!data.empty()) {
             const int n = static_cast<int>(data.size() < INT_MAX ? data.size() : INT_MAX);
-            if (FCGX_PutStr(data.data(), n, Fcgi->out) != n) return false;
+            if (FCGX_PutStr(data.data(), n, Fcgi->out) != n) {
+                ServerGone = true;
+                return false;
+            }
             data.remove_prefix(static_cast<std::size_t>(n));
         }
         return true;
@@ -151,11 +156,11 @@ void Refuse(FCGX_Request& request, const char* status) {
 
 }  // namespace
 
-void ServeRequest(FCGX_Request& request, const TExtension& extension) {
+void ServeRequest(FCGX_Request& request, const TExtension& extension, std::uint32_t bodyLimit) {
     if (ParamBytes(request.envp) > MaxParamBytes) return Refuse(request, "431 Request Header Fields Too Large");
     const std::int64_t length = ContentLength(request.envp);
     if (length == -1) return Refuse(request, "400 Bad Request");
-    if (length < 0) return Refuse(request, "413 Payload Too Large");
+    if (length < 0 || length > bodyLimit) return Refuse(request, "413 Payload Too Large");
     if (length > 0) SetSocketTimeout(request.ipcFd, SO_RCVTIMEO);
     TRequestState state(request);
     BuildControlBlock(state, static_cast<std::uint32_t>(length));

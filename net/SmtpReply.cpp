@@ -15,14 +15,28 @@ bool IsContinuationLine(std::string_view line) {
     return (!line.empty() && line[0] == ' ') || (line.size() >= 4 && line[3] == '-');
 }
 
-bool TakeLine(std::string& received, std::string& line) {
-    for (std::size_t i = 0; i < received.size(); ++i) {
-        if (received[i] == '\0') return false;
-        if (received[i] == '\n') {
-            line.assign(received, 0, i + 1);
-            received.erase(0, i + 1);
+void TLineBuffer::Clear() {
+    bytes_.clear();
+    taken_ = searched_ = 0;
+}
+
+bool TLineBuffer::TakeLine(std::string& line) {
+    for (std::size_t i = taken_ + searched_; i < bytes_.size(); ++i) {
+        if (bytes_[i] == '\0') {
+            searched_ = i - taken_;
+            return false;
+        }
+        if (bytes_[i] == '\n') {
+            line.assign(bytes_, taken_, i + 1 - taken_);
+            taken_ = i + 1;
+            searched_ = 0;
+            if (taken_ * 2 >= bytes_.size()) {
+                bytes_.erase(0, taken_);
+                taken_ = 0;
+            }
             return true;
         }
     }
+    searched_ = bytes_.size() - taken_;
     return false;
 }

@@ -5,10 +5,26 @@
 #include <string>
 #include <string_view>
 
-// Takes the first complete line (up to and including its line feed) from the
-// front of received. The search stops at the first NUL byte: a line feed
-// behind one is not found, and false is returned with received unchanged.
-bool TakeLine(std::string& received, std::string& line);
+// Bytes received and not yet taken as lines. Taking a line costs about its
+// own length, however many bytes wait behind it or arrive in small pieces:
+// taken bytes leave the front only once they are half the buffer, and a
+// search goes on where the last one stopped.
+class TLineBuffer {
+public:
+    void Append(const char* bytes, std::size_t count) { bytes_.append(bytes, count); }
+    void Clear();
+    // Takes the first complete line (up to and including its line feed). The
+    // search stops at the first NUL byte: a line feed behind one is not
+    // found, and false is returned with the buffer unchanged.
+    bool TakeLine(std::string& line);
+    // The bytes not taken yet.
+    std::string_view Rest() const { return std::string_view(bytes_).substr(taken_); }
+
+private:
+    std::string bytes_;
+    std::size_t taken_ = 0;    // bytes at the front already taken
+    std::size_t searched_ = 0; // bytes after those known to hold no line feed and no NUL
+};
 
 // The number at the start of a reply: its leading decimal digits, at most 10
 // of them. 0 when there are none, and when they do not form a 16-bit number

@@ -267,7 +267,7 @@ std::string TSocketComponent::ReadLn() {
     std::string line;
     bool found = false;
     WaitUntil([&] {
-        found = !Canceled && TakeLine(receive_, line);
+        found = !Canceled && receive_.TakeLine(line);
         return found || Canceled || (peerClosed_ && !Connected);
     });
     if (Canceled) throw EAbortError("Socket readln aborted");
@@ -336,7 +336,7 @@ void TSocketComponent::ReceiveHandler() {
         LastErrorNo = WSAGetLastError();
         ErrorMessage(LastErrorNo);
     } else {
-        receive_.append(block, static_cast<std::size_t>(count));
+        receive_.Append(block, static_cast<std::size_t>(count));
     }
     if (count == kBlock) ::PostMessage(window_->Handle(), CM_READMORE, 0, 0);
     busy_ = false;
@@ -349,7 +349,7 @@ void TSocketComponent::CloseHandler() {
     while (!Canceled) {
         const int count = SocketRecv(socket_, block, kBlock);
         if (count <= 0) break;
-        receive_.append(block, static_cast<std::size_t>(count));
+        receive_.Append(block, static_cast<std::size_t>(count));
     }
     peerClosed_ = true;
     Connected = false;

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "net/SmtpReply.h"
 #include "net/ThreadTimer.h"
 #include "platform/Exception.h"
 #include "platform/Forms.h"
@@ -99,7 +100,7 @@ protected:
     // one when a descendant's destructor calls it) and Cancel.
     void BeginDestroy();
     void CloseSocket();
-    void ClearReceiveBuffer() { receive_.clear(); }
+    void ClearReceiveBuffer() { receive_.Clear(); }
 
     bool Canceled = false;
     bool TimedOut = false;
@@ -126,7 +127,7 @@ private:
     std::shared_ptr<THostEntry> lookup_;
     TAsyncHandle lookupHandle_ = 0;
     std::string text_;     // Write's buffer
-    std::string receive_;  // received bytes not yet taken by ReadLn
+    TLineBuffer receive_;  // received bytes not yet taken by ReadLn
     std::string sendQueue_;
     bool lastNotifyOk_ = true;
     bool lookupDone_ = false;

@@ -74,6 +74,11 @@ std::string ExecutablePathFrom(const std::string& argv0, const std::string& star
 }  // namespace
 
 void InitProcess(int argc, char** argv) {
+    // A client that went away closes the program's output: a write then
+    // fails (the stream ends the response) instead of ending the process
+    // in the middle of its file work. A resident server started from here
+    // inherits this.
+    std::signal(SIGPIPE, SIG_IGN);
     TProcessInfo& info = Info();
     info.Arguments.clear();
     for (int i = 0; i < argc && argv && argv[i]; ++i) info.Arguments.emplace_back(argv[i]);

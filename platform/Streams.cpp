@@ -78,10 +78,12 @@ int THandleStream::Read(void* buffer, int count) {
 }
 
 int THandleStream::Write(const void* buffer, int count) {
+    if (readerGone_) return 0;
     const char* p = static_cast<const char*>(buffer);
     int done = 0;
     while (done < count) {
         const int n = FileWrite(handle_, p + done, count - done);
+        if (n < 0 && errno == EPIPE) readerGone_ = true;
         if (n <= 0) break;
         done += n;
     }

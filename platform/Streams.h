@@ -61,6 +61,11 @@ public:
 
 protected:
     THandle handle_;
+
+private:
+    // The reader of a pipe or socket has gone (EPIPE): later writes are
+    // dropped without a call, so the response ends once and quietly.
+    bool readerGone_ = false;
 };
 
 constexpr int fmCreate = 0xFF00;

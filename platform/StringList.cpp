@@ -49,6 +49,48 @@ void TStringList::Delete(int index) {
     lines_.erase(lines_.begin() + index);
 }
 
+void TStringList::Merge(std::vector<int> deleted, std::vector<std::string> added) {
+    std::sort(deleted.begin(), deleted.end());
+    for (const int index : deleted)
+        if (index < 0 || index >= Count()) throw Exception("List index out of bounds (" + IntToStr(index) + ")");
+    std::vector<std::string> kept;
+    kept.reserve(lines_.size() - deleted.size() + added.size());
+    for (std::size_t i = 0, d = 0; i < lines_.size(); ++i) {
+        while (d < deleted.size() && static_cast<std::size_t>(deleted[d]) < i) ++d;
+        if (d < deleted.size() && static_cast<std::size_t>(deleted[d]) == i) continue;
+        kept.push_back(std::move(lines_[i]));
+    }
+    if (!Sorted) {
+        for (auto& line : added) kept.push_back(std::move(line));
+        lines_ = std::move(kept);
+        return;
+    }
+    // Add puts a line before the equal lines present (dupAccept) or drops it
+    // (dupIgnore). The added lines are sorted once, stably, and merged with
+    // the kept ones, which are in order already.
+    const bool accept = Duplicates == TDuplicates::dupAccept;
+    if (accept) std::reverse(added.begin(), added.end());
+    const auto less = [](const std::string& a, const std::string& b) { return CompareText(a, b) < 0; };
+    if (!std::is_sorted(added.begin(), added.end(), less)) std::stable_sort(added.begin(), added.end(), less);
+    if (kept.empty()) {
+        if (!accept)
+            added.erase(std::unique(added.begin(), added.end(),
+                                    [](const std::string& a, const std::string& b) { return CompareText(a, b) == 0; }),
+                        added.end());
+        lines_ = std::move(added);
+        return;
+    }
+    lines_.clear();
+    lines_.reserve(kept.size() + added.size());
+    std::size_t k = 0;
+    for (auto& line : added) {
+        while (k < kept.size() && (accept ? less(kept[k], line) : !less(line, kept[k]))) lines_.push_back(std::move(kept[k++]));
+        if (!accept && !lines_.empty() && CompareText(lines_.back(), line) == 0) continue;
+        lines_.push_back(std::move(line));
+    }
+    while (k < kept.size()) lines_.push_back(std::move(kept[k++]));
+}
+
 void TStringList::Assign(const TStringList& other) {
     lines_ = other.lines_;
     if (Sorted) Sort();

@@ -29,6 +29,10 @@ public:
     void Insert(int index, std::string_view line);
     void Put(int index, std::string_view line);
     void Delete(int index);
+    // Deletes the lines at the given indices, then adds the given lines: the
+    // list ends as after one Delete per index and one Add per line in order,
+    // at the cost of one sort instead of one insert per line.
+    void Merge(std::vector<int> deleted, std::vector<std::string> added);
     void Clear() { lines_.clear(); }
     void Assign(const TStringList& other);
     void Sort();

@@ -202,6 +202,11 @@ private:
 // The default error page and its log line.
 void ReportException(const Exception& E);
 
+// A header name or value holding CR or LF is refused with this message,
+// never sent: it would split the response.
+inline constexpr const char* HeaderLineBreakMessage = "Header name or value holds a line break";
+void RefuseLineBreaks(const std::string& name, const std::string& value);
+
 // Request routines: act on the calling thread's CurrentEngine; on a thread
 // without one they do nothing and look-ups return empty (or Default).
 void HttpWrite(std::string_view Text);  // Text and CR LF

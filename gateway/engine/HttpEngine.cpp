@@ -106,7 +106,10 @@ void StoreChanged(T& field, const T& value) {
 
 // Each setter stores, then passes the value on to the thread's current
 // engine when that is another object; that engine's own setter then finds
-// itself current and stops.
+// itself current and stops. These properties are the engine's configuration,
+// shared and not guarded: set before requests run and only read while they
+// do. The one a handler sets during its request, AutoContentType, is per
+// request (below).
 #define ENGINE_SETTER(Setter, Field, Type)                                   \
     void THttpEngine::Setter(Type value) {                                   \
         StoreChanged(Field, value);                                          \
@@ -118,7 +121,6 @@ ENGINE_SETTER(SetOnFirstExecRequest, OnFirstExecRequest, TFirstExecRequestEvent)
 ENGINE_SETTER(SetOnLastExecRequest, OnLastExecRequest, TLastExecRequestEvent)
 ENGINE_SETTER(SetOnPrepareRequest, OnPrepareRequest, TPrepareRequestEvent)
 ENGINE_SETTER(SetOnRequestError, OnRequestError, TRequestErrorEvent)
-ENGINE_SETTER(SetAutoContentType, AutoContentType, const std::string&)
 ENGINE_SETTER(SetAutoHttpHeader, AutoHttpHeader, bool)
 ENGINE_SETTER(SetAutoReadInput, AutoReadInput, bool)
 ENGINE_SETTER(SetAutoReadLimit, AutoReadLimit, std::int32_t)
@@ -127,6 +129,21 @@ ENGINE_SETTER(SetDebugMode, DebugMode, TDebugMode)
 ENGINE_SETTER(SetNoCache, NoCache, bool)
 ENGINE_SETTER(SetTempDir, TempDir, const std::string&)
 #undef ENGINE_SETTER
+
+// Per request, not guarded: a handler sets the content type of its own
+// answer, and in a host other requests read the shared engine's value at the
+// same time. While the calling thread serves a request the value is that
+// request's (whichever engine it is set on); otherwise it is the engine's
+// setting and passes on as the other setters do.
+void THttpEngine::SetAutoContentType(const std::string& value) {
+    TRequestContext& ctx = RequestContext;
+    if (ctx.OutputBuffer != nullptr && ctx.CurrentEngine != nullptr) {
+        ctx.ContentType = value;
+        return;
+    }
+    StoreChanged(AutoContentType, value);
+    if (THttpEngine* target = ForwardTarget()) target->SetAutoContentType(value);
+}
 
 void THttpEngine::SetBufferedOutput(bool) {
     if (!BufferedOutput) BufferedOutput = true;

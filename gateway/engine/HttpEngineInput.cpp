@@ -82,7 +82,7 @@ void THttpEngine::ReadBody(std::int32_t length) {
 namespace {
 void ArmWatchDog(bool armed) {
     if (TWatchDogThread* dog = WatchDog.load())
-        dog->Deadline.store(armed ? Now() + BodyReadTimeoutMs() / MSecsPerDay : 0.0);
+        dog->SetDeadline(armed ? Now() + BodyReadTimeoutMs() / MSecsPerDay : 0.0);
 }
 }  // namespace
 

@@ -37,7 +37,15 @@ void THttpEngine::WriteStream(TStream& Stream) {
     }
 }
 
+void RefuseLineBreaks(const std::string& name, const std::string& value) {
+    const auto breaks = [](const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; };
+    if (breaks(name) || breaks(value)) throw Exception(HeaderLineBreakMessage);
+}
+
 void THttpEngine::AddHeader(const std::string& name, const std::string& value) {
+    // A line break would end the header early and let the rest pass as
+    // headers or body of the client's choosing.
+    RefuseLineBreaks(name, value);
     if (RequestContext.HeaderList) RequestContext.HeaderList->Add(name + "=" + value);
 }
 
@@ -52,9 +60,17 @@ void THttpEngine::AddDownloadHeaders(const std::string& ContentType, const std::
     std::string bare = FileName;
     const std::size_t slash = bare.rfind('\\');
     if (slash != std::string::npos) bare = bare.substr(slash + 1);
-    AddHeader("Content-Type", type + "; name=" + bare);
+    // A quoted string (RFC 6266, 4.1; RFC 9110, 5.6.4): '"' and "\" escaped,
+    // so a name with ";" or blanks stays one parameter.
+    std::string quoted = "\"";
+    for (const char ch : bare) {
+        if (ch == '"' || ch == '\\') quoted += '\\';
+        quoted += ch;
+    }
+    quoted += '"';
+    AddHeader("Content-Type", type + "; name=" + quoted);
     AddHeader("Content-Transfer-Encoding", "8bit");
-    AddHeader("Content-Disposition", "attachment; filename=" + bare);
+    AddHeader("Content-Disposition", "attachment; filename=" + quoted);
 }
 
 void THttpEngine::OutputHeaderLine(const std::string& name, const std::string& value) {
@@ -97,8 +113,10 @@ void THttpEngine::CompleteHeaderBlock() {
         OutputHeaderLine(line.substr(0, eq), eq == std::string::npos ? std::string() : line.substr(eq + 1));
         headers.Delete(status);
     }
-    // The automatic content type, unless the application gave one.
-    if (headers.Values("content-type").empty()) OutputHeaderLine("content-type", AutoContentType);
+    // The automatic content type (this request's own, when its handler set
+    // one), unless the application gave one.
+    if (headers.Values("content-type").empty())
+        OutputHeaderLine("content-type", RequestContext.ContentType.value_or(AutoContentType));
     // Dates in the past, each computed on its own.
     if (NoCache) {
         AddHeader("Pragma", "no-cache");
@@ -142,11 +160,12 @@ void THttpEngine::AppendDebugDump() {
 }
 
 namespace {
+// Each step runs even when an earlier one failed, whatever it raised.
 template <class TStep>
 void Ignoring(TStep step) {
     try {
         step();
-    } catch (const Exception&) {
+    } catch (...) {
     }
 }
 }  // namespace
@@ -177,4 +196,5 @@ void THttpEngine::FinishRequest() {
     ctx.FieldList.reset();
     ctx.HeaderList.reset();
     ctx.OutputBuffer.reset();
+    ctx.ContentType.reset();
 }

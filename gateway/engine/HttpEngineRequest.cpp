@@ -5,6 +5,7 @@
 #include "gateway/engine/HttpEng.h"
 #include "gateway/engine/Limits.h"
 #include "gateway/engine/RequestContext.h"
+#include "gateway/engine/UrlEncoded.h"
 #include "gateway/engine/WatchDog.h"
 #include "platform/Forms.h"
 #include "platform/Process.h"
@@ -18,6 +19,22 @@ TCriticalSection* SharedRequestLock(THttpEngine& engine) {
     std::lock_guard<std::mutex> hold(requestLockCreation);
     if (RequestLock.load() == nullptr) RequestLock.store(engine.CreateLock());
     return RequestLock.load();
+}
+
+// Runs step; a failure it raises reaches failed as an Exception: one of
+// the system's own as it is, a standard one with its text, anything else
+// with a message of its own. No failure skips the error handling.
+template <class TStep, class TFailed>
+void Guarded(TStep step, TFailed failed) {
+    try {
+        step();
+    } catch (const Exception& e) {
+        failed(e);
+    } catch (const std::exception& e) {
+        failed(Exception(e.what()));
+    } catch (...) {
+        failed(Exception("Unknown exception"));
+    }
 }
 
 // Calls a copy, so a handler that reassigns its own event stays valid.
@@ -34,11 +51,7 @@ void THttpEngine::ProcessRequest(TStream* input, TStream* output, TStringList* v
     BindRequest(input, output, variables);
     try {
         // The guarded section; a failure in it.
-        try {
-            RunHandlers();
-        } catch (const Exception& e) {
-            HandleFailure(e);
-        }
+        Guarded([this] { RunHandlers(); }, [this](const Exception& e) { HandleFailure(e); });
     } catch (...) {
         // Also when an exception leaves the error handling.
         FinishAfterHandlers();
@@ -57,6 +70,7 @@ void THttpEngine::BindRequest(TStream* input, TStream* output, TStringList* vari
     ctx.HeaderSent = false;
     ctx.OutputSent = false;
     ctx.DebugDumpActive = false;
+    ctx.ContentType.reset();
     ctx.InputStream = input;
     ctx.OutputStream = output;
     ctx.ServerVariableList.reset(variables);
@@ -95,24 +109,20 @@ void THttpEngine::HandleFailure(const Exception& E) {
         HandleRequestException(E);
         return;
     }
-    try {
-        Fire(OnRequestError, this, E);
-    } catch (const Exception& again) {
-        HandleRequestException(again);
-    }
+    Guarded([&] { Fire(OnRequestError, this, E); }, [this](const Exception& again) { HandleRequestException(again); });
 }
 
 void THttpEngine::FinishAfterHandlers() {
     if (ConsoleBuild) return;  // the console front end finishes it
-    try {
-        if (RequestContext.RequestLockHeld) {
-            RequestContext.RequestLockHeld = false;
-            LeaveLock(RequestLock.load());
-        }
-        FinishRequest();
-    } catch (const Exception& e) {
-        HandleRequestException(e);
-    }
+    Guarded(
+        [this] {
+            if (RequestContext.RequestLockHeld) {
+                RequestContext.RequestLockHeld = false;
+                LeaveLock(RequestLock.load());
+            }
+            FinishRequest();
+        },
+        [this](const Exception& e) { HandleRequestException(e); });
 }
 
 void THttpEngine::AddContentLength() {
@@ -141,8 +151,8 @@ void ReportException(const Exception& E) {
             if (!ctx.DebugDumpActive) engine->ClearOutput();
             if (!ctx.HeaderSent) engine->AddHeader("content-type", "text/html");
             if (!ctx.DebugDumpActive)
-                engine->WriteLn("<html><body>Unhandled Exception: " + E.Message + "</body></html>");
-        } catch (const Exception&) {
+                engine->WriteLn("<html><body>Unhandled Exception: " + HtmlEscape(E.Message) + "</body></html>");
+        } catch (...) {
         }
     }
     // A CGI process answers and ends here.
@@ -169,12 +179,13 @@ void THttpEngine::StartDebugOutput() {
 }
 
 namespace {
-// Each step of the end runs even when an earlier one failed.
+// Each step of the end runs even when an earlier one failed, whatever it
+// raised.
 template <class TStep>
 void Ignoring(TStep step) {
     try {
         step();
-    } catch (const Exception&) {
+    } catch (...) {
     }
 }
 }  // namespace

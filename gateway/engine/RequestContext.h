@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "platform/Streams.h"
 #include "platform/StringList.h"
@@ -30,6 +32,8 @@ struct TRequestContext {
     std::int32_t RequestId = 0;  // 0..9999, written into log lines
     bool DebugDumpActive = false;
     bool RequestLockHeld = false;  // this request entered RequestLock: only then is it left
+    // AutoContentType as set while this request runs (SetAutoContentType).
+    std::optional<std::string> ContentType;
 };
 extern thread_local TRequestContext RequestContext;
 

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
+#include <utility>
+#include <vector>
 
 #include "platform/SysUtils.h"
 
@@ -12,11 +15,25 @@ int HexValue(char ch) {
     return ch - 'a' + 10;
 }
 
+void AppendDecoded(std::string& out, std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char ch = text[i];
+        if (ch == '%' && i + 2 < text.size() && IsHexDigit(text[i + 1]) && IsHexDigit(text[i + 2])) {
+            out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+            i += 2;
+        } else if (ch == '+') {
+            out += ' ';
+        } else {
+            out += ch;
+        }
+    }
+}
+
 // Index of the first line of a sorted list named name (ignoring case), or
 // -1. Every line so named begins with name + "=", and those lines sort as
 // one block, so its start is the lower bound of name + "=".
-int FindNameSorted(const TStringList& list, const std::string& name) {
-    const std::string prefix = name + "=";
+int FindNameSorted(const TStringList& list, std::string_view name) {
+    const std::string prefix = std::string(name) + "=";
     int lo = 0;
     int hi = list.Count();
     while (lo < hi) {
@@ -30,43 +47,58 @@ int FindNameSorted(const TStringList& list, const std::string& name) {
     return -1;
 }
 
-int FindName(const TStringList& list, const std::string& name) {
-    return list.Sorted ? FindNameSorted(list, name) : list.IndexOfName(name);
-}
+// One name=value pair as sent: the name undecoded, in the buffer; the value
+// decoded into a buffer shared by all pairs of the parse. Offsets are
+// 32-bit, so a parse takes at most 4 GiB, far beyond any body the engine
+// reads. Key holds the name's first 8 bytes lower-cased, so most
+// comparisons are one integer comparison.
+struct TPair {
+    std::uint64_t Key;
+    std::uint32_t NameAt;  // also the arrival order
+    std::uint32_t NameLength;
+    std::uint32_t ValueAt;
+    std::uint32_t ValueLength;
+};
 
-void AddField(TStringList& list, const std::string& name, std::string value) {
-    const int old = FindName(list, name);
-    if (old >= 0) {
-        value = list.ValueFromIndex(old) + "\r\n" + value;
-        list.Delete(old);
+std::uint64_t NameKey(std::string_view name) {
+    std::uint64_t key = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+        char ch = i < name.size() ? name[i] : '\0';
+        if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch + 32);
+        key = (key << 8) | static_cast<unsigned char>(ch);
     }
-    list.Add(name + "=" + value);
-}
-}  // namespace
-
-bool IsHexDigit(char ch) {
-    return (ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'F') || (ch >= 'a' && ch <= 'f');
+    return key;
 }
 
-std::string UrlDecode(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char ch = text[i];
-        if (ch == '%' && i + 2 < text.size() && IsHexDigit(text[i + 1]) && IsHexDigit(text[i + 2])) {
-            out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
-            i += 2;
-        } else if (ch == '+') {
-            out += ' ';
-        } else {
-            out += ch;
-        }
+// CompareText of two pairs' names. A name holds no zero byte (the parse
+// ends at one), so equal keys of names of at most 8 bytes mean equal names.
+int CompareNames(std::string_view buffer, const TPair& a, const TPair& b) {
+    if (a.Key != b.Key) return a.Key < b.Key ? -1 : 1;
+    if (a.NameLength <= 8 && b.NameLength <= 8) return 0;
+    return CompareText(buffer.substr(a.NameAt, a.NameLength), buffer.substr(b.NameAt, b.NameLength));
+}
+
+// Sorts the pairs by name, stably, so each name keeps its arrival order.
+// The pairs themselves move, not indices to them, so a large body stays
+// within the caches. Pairs already in order, or in strictly descending
+// order, cost one pass (a form sends its fields in a fixed order).
+void SortByName(std::string_view buffer, std::vector<TPair>& pairs) {
+    const auto less = [buffer](const TPair& a, const TPair& b) { return CompareNames(buffer, a, b) < 0; };
+    if (std::is_sorted(pairs.begin(), pairs.end(), less)) return;
+    if (std::adjacent_find(pairs.begin(), pairs.end(), [&](const TPair& a, const TPair& b) { return !less(b, a); }) ==
+        pairs.end()) {
+        std::reverse(pairs.begin(), pairs.end());
+        return;
     }
-    return out;
+    std::stable_sort(pairs.begin(), pairs.end(), less);
 }
 
-void ParseUrlEncoded(TStringList& list, std::string_view buffer) {
+// The taken pairs in arrival order; values decoded into values.
+std::vector<TPair> CollectPairs(std::string_view buffer, std::string& values) {
+    std::vector<TPair> pairs;
     const std::size_t end = std::min(buffer.find('\0'), buffer.size());
+    pairs.reserve(static_cast<std::size_t>(std::count(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(end), '&')));
+    values.reserve(end);
     std::size_t pairStart = 0;
     std::size_t firstCut = std::string_view::npos;  // the first "=" of the pair
     std::size_t lastEqual = std::string_view::npos; // the most recent "=" of the pair
@@ -77,13 +109,103 @@ void ParseUrlEncoded(TStringList& list, std::string_view buffer) {
         } else if (buffer[i] == '&') {
             // An empty name (the pair starts with "=") or no "=" skips the pair.
             if (lastEqual != std::string_view::npos && firstCut > pairStart) {
-                const std::string name(buffer.substr(pairStart, firstCut - pairStart));
-                AddField(list, name, UrlDecode(buffer.substr(lastEqual + 1, i - lastEqual - 1)));
+                const std::size_t at = values.size();
+                AppendDecoded(values, buffer.substr(lastEqual + 1, i - lastEqual - 1));
+                const std::string_view name = buffer.substr(pairStart, firstCut - pairStart);
+                pairs.push_back({NameKey(name), static_cast<std::uint32_t>(pairStart),
+                                 static_cast<std::uint32_t>(name.size()), static_cast<std::uint32_t>(at),
+                                 static_cast<std::uint32_t>(values.size() - at)});
             }
             pairStart = i + 1;
             firstCut = lastEqual = std::string_view::npos;
         }
     }
+    return pairs;
+}
+
+// Where each name already has its line: the first line so named, found
+// once per name (by binary search in a sorted list, through one index of
+// the names in an unsorted one).
+class TNameIndex {
+public:
+    explicit TNameIndex(const TStringList& list) : list_(list) {
+        if (list.Sorted) return;
+        for (int i = 0; i < list.Count(); ++i) {
+            const std::string& line = list[i];
+            const std::size_t eq = line.find('=');
+            if (eq != std::string::npos) first_.emplace(LowerCase(std::string_view(line).substr(0, eq)), i);
+        }
+    }
+    int Find(std::string_view name) const {
+        if (list_.Sorted) return FindNameSorted(list_, name);
+        const auto it = first_.find(LowerCase(name));
+        return it == first_.end() ? -1 : it->second;
+    }
+
+private:
+    const TStringList& list_;
+    std::map<std::string, int> first_;  // emplace keeps the first index of a name
+};
+}  // namespace
+
+bool IsHexDigit(char ch) {
+    return (ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'F') || (ch >= 'a' && ch <= 'f');
+}
+
+
+std::string UrlDecode(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    AppendDecoded(out, text);
+    return out;
+}
+
+// Collect the pairs, sort them by name once (stably, so each name keeps its
+// arrival order), join each name's values once. The list ends exactly as if
+// each pair had been added in turn, joined onto the line of its name: the
+// line takes the name as last sent, and in an unsorted list it moves to the
+// end in the order of each name's last pair.
+void ParseUrlEncoded(TStringList& list, std::string_view buffer) {
+    std::string values;
+    std::vector<TPair> pairs = CollectPairs(buffer, values);
+    if (pairs.empty()) return;
+    SortByName(buffer, pairs);
+    const TNameIndex index(list);
+    std::vector<int> replaced;
+    std::vector<std::string> added;
+    std::vector<std::uint32_t> arrival;  // of each line's last pair
+    for (std::size_t first = 0; first < pairs.size();) {
+        std::size_t past = first + 1;
+        while (past < pairs.size() && CompareNames(buffer, pairs[past], pairs[first]) == 0) ++past;
+        const TPair& last = pairs[past - 1];
+        const std::string_view name = buffer.substr(last.NameAt, last.NameLength);
+        std::string& line = added.emplace_back(name);
+        line += '=';
+        const int old = index.Find(name);
+        if (old >= 0) {
+            line += list.ValueFromIndex(old);
+            line += "\r\n";
+            replaced.push_back(old);
+        }
+        for (std::size_t i = first; i < past; ++i) {
+            if (i > first) line += "\r\n";
+            line.append(values, pairs[i].ValueAt, pairs[i].ValueLength);
+        }
+        arrival.push_back(last.NameAt);
+        first = past;
+    }
+    // A sorted list orders the lines itself; an unsorted one takes them in
+    // the order of each name's last pair.
+    if (!list.Sorted) {
+        std::vector<std::size_t> order(added.size());
+        for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+        std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return arrival[a] < arrival[b]; });
+        std::vector<std::string> inOrder;
+        inOrder.reserve(added.size());
+        for (const std::size_t i : order) inOrder.push_back(std::move(added[i]));
+        added = std::move(inOrder);
+    }
+    list.Merge(std::move(replaced), std::move(added));
 }
 
 std::string UrlEncode(std::string_view text) {

@@ -9,10 +9,24 @@ TWatchDogThread::TWatchDogThread(std::uint32_t pollMs) : TThread(/*createSuspend
     FreeOnTerminate = true;
 }
 
+void TWatchDogThread::SetDeadline(TDateTime deadline) {
+    std::lock_guard<std::mutex> hold(deadlinesLock_);
+    if (deadline > 0)
+        deadlines_[std::this_thread::get_id()] = deadline;
+    else
+        deadlines_.erase(std::this_thread::get_id());
+}
+
+bool TWatchDogThread::DeadlinePassed(TDateTime now) {
+    std::lock_guard<std::mutex> hold(deadlinesLock_);
+    for (const auto& entry : deadlines_)
+        if (now > entry.second) return true;
+    return false;
+}
+
 void TWatchDogThread::Execute() {
     while (!Terminated()) {
-        const TDateTime deadline = Deadline.load();
-        if (deadline > 0 && Now() > deadline) HaltProcess(0);
+        if (DeadlinePassed(Now())) HaltProcess(0);
         Sleep(pollMs_);
     }
 }

@@ -72,9 +72,9 @@ void CGIWEngStartup() {
             ConsoleStartup();
         else if (!IsServerLaunch() && IsServerRunning())
             HandOffCgiRequest(CommandLineRequest(false));
-    } catch (const Exception& e) {
+    } catch (const std::exception& e) {
         // The request is then served (and fails again, visibly) by RunProcessRequest.
-        HttpLog("Windows CGI start-up: " + e.Message);
+        HttpLog("Windows CGI start-up: " + std::string(e.what()));
     }
 }
 

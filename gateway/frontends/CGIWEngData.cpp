@@ -48,9 +48,9 @@ void AppendField(TWinCgiForm& form, const std::string& key, const std::string& b
 }
 
 void ApplyEntry(const std::string& section, const std::string& key, const std::string& value,
-                TStringList& variables, TWinCgiForm& form, const TExternalFieldReader& readExternal) {
+                std::vector<std::string>& variables, TWinCgiForm& form, const TExternalFieldReader& readExternal) {
     if (section == "CGI" || section == "SYSTEM" || section == "EXTRA_HEADERS") {
-        variables.Add(BlanksToUnderscores(key) + "=" + value);
+        variables.push_back(BlanksToUnderscores(key) + "=" + value);
     } else if (section == "ACCEPT") {
         if (UpperCase(value) == "YES") form.Accepted.push_back(key);
     } else if (section == "FORM_LITERAL") {
@@ -87,17 +87,21 @@ void ParseWinCgiData(TStream& data, TStringList& variables, TWinCgiForm& form,
     std::string line;
     std::string key;
     std::string value;
+    // The entries are added at the end, in one sort, as many as the file holds.
+    std::vector<std::string> added;
     while (ReadDataLine(data, line)) {
         ParseDataLine(line, section, key, value);
-        if (!key.empty()) ApplyEntry(section, key, value, variables, form, readExternal);
+        if (!key.empty()) ApplyEntry(section, key, value, added, form, readExternal);
     }
-    if (form.Accepted.empty()) return;
-    std::string accept = "HTTP_ACCEPT=";
-    for (std::size_t i = 0; i < form.Accepted.size(); ++i) {
-        if (i > 0) accept += ",";
-        accept += form.Accepted[i];
+    if (!form.Accepted.empty()) {
+        std::string accept = "HTTP_ACCEPT=";
+        for (std::size_t i = 0; i < form.Accepted.size(); ++i) {
+            if (i > 0) accept += ",";
+            accept += form.Accepted[i];
+        }
+        added.push_back(std::move(accept));
     }
-    variables.Add(accept);
+    variables.Merge({}, std::move(added));
 }
 
 bool ReadExternalFieldFile(const std::string& path, std::int32_t length, std::string& bytes) {

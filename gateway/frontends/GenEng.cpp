@@ -83,12 +83,12 @@ void TGeneralHttpEngine::RunDeferred() {
     CopyEngineSettings(ConcreteCgiEngine);
     try {
         ConcreteCgiEngine->RunProcessRequest();
-    } catch (const Exception& E) {
+    } catch (const std::exception& E) {
         // A request that cannot even start (a Windows CGI data file naming
         // no output file it can create) has nobody to answer. Left to the
         // form's creation it would abort the process, or leave it waiting
         // in the message loop for ever: log it and end as a request would.
-        HttpLog(E.Message);
+        HttpLog(E.what());
         if (!ConcreteCgiEngine->CGIAutoTerminate) throw;
         HttpTerminate();
     }

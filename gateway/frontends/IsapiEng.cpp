@@ -120,6 +120,7 @@ void SendRedirect(EXTENSION_CONTROL_BLOCK& ecb, const std::string& value) {
 void TIsapiEngine::SendHeaderLine(const std::string& name, const std::string& value) {
     EXTENSION_CONTROL_BLOCK* ecb = IsapiThread.Ecb;
     if (ecb == nullptr) return;
+    RefuseLineBreaks(name, value);
     // A redirect goes through the server's own call.
     if (UpperCase(name) == "LOCATION") {
         SendRedirect(*ecb, value);

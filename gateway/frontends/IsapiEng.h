@@ -67,9 +67,10 @@ std::string FetchIsapiVariable(const std::string& name);
 // stops once 2 characters or fewer are left (the block gets a final "\n").
 std::vector<std::string> SplitAllHttp(std::string_view allHttp);
 
-// Adds entry to a sorted list unless an identical entry (byte for byte) is
-// present: entries that differ in letter case only are both kept.
-void AddIsapiVariable(TStringList& list, const std::string& entry);
+// Adds each entry, in order, to a sorted list unless an identical entry
+// (byte for byte) is present: entries that differ in letter case only are
+// both kept. One sort for all of them, however many lines a client sends.
+void AddIsapiVariables(TStringList& list, std::vector<std::string> entries);
 
 // A new sorted list (the caller's) of the server variables of the thread's
 // control block: its own fields, the fixed names asked of the server, and

@@ -87,19 +87,29 @@ std::vector<std::string> SplitAllHttp(std::string_view allHttp) {
     return entries;
 }
 
-void AddIsapiVariable(TStringList& list, const std::string& entry) {
-    // Lines equal but for letter case sit together in the sorted list,
-    // starting where IndexOf finds the first of them.
-    const int first = list.IndexOf(entry);
-    if (first >= 0)
-        for (int i = first; i < list.Count() && CompareText(list[i], entry) == 0; ++i)
-            if (list[i] == entry) return;
-    list.Add(entry);
+void AddIsapiVariables(TStringList& list, std::vector<std::string> entries) {
+    std::vector<std::string> present = list.Lines();
+    std::sort(present.begin(), present.end());
+    // Entries in byte order, the first arrival of each text first.
+    std::vector<std::size_t> order(entries.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return entries[a] < entries[b]; });
+    std::vector<bool> dropped(entries.size(), false);
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        const std::string& entry = entries[order[k]];
+        dropped[order[k]] = (k > 0 && entries[order[k - 1]] == entry) ||
+                            std::binary_search(present.begin(), present.end(), entry);
+    }
+    std::vector<std::string> added;
+    added.reserve(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        if (!dropped[i]) added.push_back(std::move(entries[i]));
+    list.Merge({}, std::move(added));
 }
 
 namespace {
-void AddField(TStringList& list, const char* name, const char* value) {
-    if (value != nullptr) AddIsapiVariable(list, std::string(name) + "=" + value);
+void AddField(std::vector<std::string>& entries, const char* name, const char* value) {
+    if (value != nullptr) entries.push_back(std::string(name) + "=" + value);
 }
 }  // namespace
 
@@ -110,14 +120,16 @@ TStringList* BuildIsapiVariables() {
     const EXTENSION_CONTROL_BLOCK* ecb = IsapiThread.Ecb;
     if (ecb == nullptr) return list.release();
     // The query string and the other fields the block carries.
-    AddField(*list, "QUERY_STRING", ecb->lpszQueryString);
-    AddField(*list, "REQUEST_METHOD", ecb->lpszMethod);
-    AddField(*list, "PATH_INFO", ecb->lpszPathInfo);
-    AddField(*list, "PATH_TRANSLATED", ecb->lpszPathTranslated);
-    AddIsapiVariable(*list, "CONTENT_LENGTH=" + std::to_string(ecb->cbTotalBytes));
+    std::vector<std::string> entries;
+    AddField(entries, "QUERY_STRING", ecb->lpszQueryString);
+    AddField(entries, "REQUEST_METHOD", ecb->lpszMethod);
+    AddField(entries, "PATH_INFO", ecb->lpszPathInfo);
+    AddField(entries, "PATH_TRANSLATED", ecb->lpszPathTranslated);
+    entries.push_back("CONTENT_LENGTH=" + std::to_string(ecb->cbTotalBytes));
     // The variables the server answers by name.
-    for (const char* name : FetchedNames) AddIsapiVariable(*list, std::string(name) + "=" + FetchIsapiVariable(name));
+    for (const char* name : FetchedNames) entries.push_back(std::string(name) + "=" + FetchIsapiVariable(name));
     // Each request header of ALL_HTTP as its own variable.
-    for (const std::string& entry : SplitAllHttp(FetchIsapiVariable("ALL_HTTP"))) AddIsapiVariable(*list, entry);
+    for (std::string& entry : SplitAllHttp(FetchIsapiVariable("ALL_HTTP"))) entries.push_back(std::move(entry));
+    AddIsapiVariables(*list, std::move(entries));
     return list.release();
 }

@@ -26,7 +26,7 @@ namespace ServerModeClient {
 // The windowed client's watchdog (none when unguarded) ends the process when
 // one header entry or one block of the body takes longer than 30 s.
 void ArmDeadline(TWatchDogThread* watchdog) {
-    if (watchdog) watchdog->Deadline.store(Now() + ServerConstants::HeaderLineSeconds * OneSecond);
+    if (watchdog) watchdog->SetDeadline(Now() + ServerConstants::HeaderLineSeconds * OneSecond);
 }
 
 // Draws ids until no file at all begins with prefix + id. The process id is
@@ -57,7 +57,7 @@ void CheckClientLimit() {
 // Disarmed before it is told to end: once told, it frees itself.
 void StopWatchDog(TWatchDogThread* watchdog) {
     if (!watchdog) return;
-    watchdog->Deadline.store(0);
+    watchdog->SetDeadline(0);
     watchdog->Terminate();
 }
 

@@ -90,10 +90,10 @@ TPage RunRequest(const std::vector<std::string>& fields, const std::vector<std::
         } catch (const std::exception& e) {
             page.Error = e.what();
             if (RequestContext.OutputBuffer) page.BeforeError = SplitCrLf(RequestContext.OutputBuffer->DataString());
-            page.ContentType = CurrentHttpEngine()->AutoContentType;
+            page.ContentType = RequestContext.ContentType.value_or(CurrentHttpEngine()->AutoContentType);
             throw;
         }
-        page.ContentType = CurrentHttpEngine()->AutoContentType;
+        page.ContentType = RequestContext.ContentType.value_or(CurrentHttpEngine()->AutoContentType);
         page.HeaderSends = engine.HeaderBlocks;
     };
     engine.ProcessRequest(input, new TCaptureStream(output), list);

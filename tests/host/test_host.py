@@ -37,11 +37,11 @@ BASE = {"REQUEST_METHOD": "GET", "QUERY_STRING": "", "SCRIPT_NAME": "/echo", "SE
 class Host:
     """isapi-fcgi on a Unix socket in a scratch folder, stopped by its pid."""
 
-    def __init__(self, extension=None, threads=2, env=None, args=None):
+    def __init__(self, extension=None, threads=2, env=None, args=None, options=()):
         self.work = Path(tempfile.mkdtemp(prefix="isapi-fcgi-test-"))
         self.socket = self.work / "host.sock"
         environment = dict(os.environ, **(env or {}))
-        command = [HOST, "-t", str(threads)] + (args if args is not None else ["-s", str(self.socket)])
+        command = [HOST, "-t", str(threads), *options] + (args if args is not None else ["-s", str(self.socket)])
         self.process = subprocess.Popen(command + [extension or ECHO], env=environment,
                                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                         stderr=subprocess.PIPE)
@@ -100,6 +100,7 @@ class StartupTests(unittest.TestCase):
             cases = [
                 ("no extension", ["-s", sock], {}, 2, "exactly one extension"),
                 ("threads out of range", ["-t", "0", "-s", sock, ECHO], {}, 2, "-t must be"),
+                ("body limit not a number", ["-b", "1M", "-s", sock, ECHO], {}, 2, "-b must be"),
                 ("socket and port", ["-s", sock, "-p", "9", ECHO], {}, 2, "not both"),
                 ("unknown option", ["-x", "1", ECHO], {}, 2, "unknown option -x"),
                 ("missing file", ["-s", sock, str(Path(work) / "none.so")], {}, 1, "cannot load"),
@@ -305,11 +306,21 @@ class RequestTests(unittest.TestCase):
             ("parameters too large", {"HTTP_X_BIG": "v" * (300 * 1024)}, "431"),
             ("content length not a number", {"CONTENT_LENGTH": "12abc"}, "400"),
             ("content length beyond 32 bits", {"CONTENT_LENGTH": "4294967296"}, "413"),
+            # The host took a body of any length and relied on the server's limit.
+            ("body over the default 1 MiB", {"CONTENT_LENGTH": str(1024 * 1024 + 1)}, "413"),
         ]
         for name, params, status in cases:
             with self.subTest(name):
                 answer = self.host.ask("", params)
                 self.assertTrue(answer.header("Status").startswith(status), answer.head_lines)
+
+
+    def test_body_limit_given_by_its_option(self):
+        host = Host(options=["-b", "1000"])
+        self.addCleanup(host.close)
+        self.assertEqual(fields(host.ask("", {"REQUEST_METHOD": "POST"}, b"x" * 1000))["total"], "1000")
+        answer = host.ask("", {"REQUEST_METHOD": "POST"}, b"x" * 1001)
+        self.assertTrue(answer.header("Status").startswith("413"), answer.head_lines)
 
 
 @unittest.skipUnless(HOST and ECHO, "ISAPI_FCGI and ECHO_EXTENSION name the programs")
@@ -348,7 +359,9 @@ class WorkerTests(unittest.TestCase):
         for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
             with self.subTest(signal=sig.name):
                 marker = Path(tempfile.mkdtemp()) / "terminated"
-                host = Host(threads=2, env={"ECHO_TERMINATE_FILE": str(marker)})
+                # The host confines itself to the extension's folders; the log
+                # folder is one of them.
+                host = Host(threads=2, env={"ECHO_TERMINATE_FILE": str(marker), "CGI_LOG_DIR": str(marker.parent)})
                 result = {}
                 slow = threading.Thread(target=lambda: result.setdefault("a", host.ask("sleep=800")))
                 slow.start()

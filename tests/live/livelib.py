@@ -438,6 +438,20 @@ def complete(received):
     return bool(match) and len(body) >= int(match.group(1))
 
 
+def slow_shape_body(shape, size=1024 * 1024):
+    """A form body of at most size bytes in a shape that made the field parse
+    cost the square of its length: one name repeated ("repeated") or
+    distinct names in descending order ("descending")."""
+    pairs, total, n = [], 0, size // 10
+    while True:
+        pair = b"a=&" if shape == "repeated" else b"n%07d=&" % n
+        if total + len(pair) > size:
+            return b"".join(pairs)
+        pairs.append(pair)
+        total += len(pair)
+        n -= 1
+
+
 def post_form(port, path, fields):
     from urllib.parse import urlencode
     return request(port, path, "POST", urlencode(fields),

@@ -592,3 +592,60 @@ class GenreFoldersVanish(FaultCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class ClosedOutput(unittest.TestCase):
+    """The client went away before the answer: the program's standard output
+    is a pipe whose reader has closed. A playlist POST ended by SIGPIPE
+    (signal 13) in the middle of the request; now the answer is dropped
+    quietly, the request's files are written and the program exits with 0,
+    straight and through the resident server."""
+
+    BODY = b"command=playlistgen&numsongs=15&Tango=AddGenre&Rumba=AddGenre"
+
+    def setUp(self):
+        self.site = livelib.Site()
+        self.addCleanup(self.site.cleanup)
+        livelib.lay_out_music(self.site, MUSIC, TEMPLATE)
+
+    def post_to_closed_output(self):
+        env = {"PATH": "/usr/bin:/bin", "GATEWAY_INTERFACE": "CGI/1.1", "SERVER_SOFTWARE": "test",
+               "REQUEST_METHOD": "POST", "CONTENT_LENGTH": str(len(self.BODY)), "QUERY_STRING": "",
+               "CONTENT_TYPE": "application/x-www-form-urlencoded", "SCRIPT_NAME": CGI}
+        kwargs = {}
+        user = livelib.web_user()
+        if user is not None:
+            kwargs = {"user": user.pw_uid, "group": user.pw_gid, "extra_groups": []}
+        reader, writer = os.pipe()
+        os.close(reader)
+        try:
+            return subprocess.run([str(self.site.cgi)], env=env, cwd=self.site.audiojs, input=self.BODY,
+                                  stdout=writer, stderr=subprocess.DEVNULL,
+                                  timeout=livelib.REQUEST_SECONDS, **kwargs).returncode
+        finally:
+            os.close(writer)
+
+    def assertRequestDone(self, code):
+        self.assertEqual(code, 0, "signal 13 is SIGPIPE" if code == -signal.SIGPIPE else "")
+        songs = (self.site.audiojs / "Songlist.txt").read_bytes()
+        self.assertTrue(songs.startswith(b"Tango") or songs.startswith(b"Rumba"), songs[:80])
+        hit_logs = [p for p in self.site.audiojs.glob("playlist*.log")]
+        self.assertEqual(len(hit_logs), 1)
+        self.assertEqual(len(hit_logs[0].read_bytes().splitlines()), 1)
+
+    def test_closed_output_ended_the_program_by_sigpipe(self):
+        self.assertRequestDone(self.post_to_closed_output())
+
+    def test_closed_output_of_a_handed_over_request(self):
+        resident = livelib.spawn_resident_server(self.site)
+
+        def end():
+            if resident.poll() is None:
+                os.kill(resident.pid, signal.SIGTERM)
+                resident.wait(timeout=30)
+        self.addCleanup(end)
+        title = self.site.audiojs / "temp" / "window-playlist.cgi_S"
+        livelib.wait_until(lambda: title.exists() and title.read_text() == str(resident.pid), 10,
+                           "the resident server")
+        self.assertRequestDone(self.post_to_closed_output())
+        self.assertIsNone(resident.poll(), "the resident server lives on")

@@ -4,7 +4,9 @@ without the password. Every answer must be the whole page its own request
 asks for, the manager page must never open without the stored password (so
 no request ever reads the options file half-written), and the hit log must
 hold one whole line for every playlist post. Prints requests per second,
-latency percentiles and the counts.
+latency percentiles and the counts. Then the same mix beside a hostile
+client that keeps posting 1 MiB bodies of the shapes that once made the
+field parse slow: the mix is answered as before and so is every such post.
 """
 
 import re
@@ -140,6 +142,44 @@ class LoadUnderLighttpd(unittest.TestCase):
         data = b"".join(p.read_bytes() for p in logs)
         self.assertTrue(data.endswith(b"\r\n"), data[-80:])
         return data[:-2].split(b"\r\n")
+
+    def run_hostile_posts(self, stop, answers):
+        """1 MiB posts of the slow shapes, one after another until stop is set
+        (at most 500): the status and seconds of each."""
+        import time
+        bodies = [livelib.slow_shape_body(shape) for shape in ("repeated", "descending")]
+        while not stop.is_set() and len(answers) < 500:
+            body = bodies[len(answers) % len(bodies)]
+            start = time.monotonic()
+            answer = livelib.request(self.web.port, "/audiojs/playlist.cgi", "POST", body,
+                                     {"Content-Type": "application/x-www-form-urlencoded"})
+            answers.append((answer.status, time.monotonic() - start))
+
+    def test_hostile_posts_beside_the_mixed_load(self):
+        self.check_one_of_each()
+        stop, answers = threading.Event(), []
+        hostile = [threading.Thread(target=self.run_hostile_posts, args=(stop, answers)) for _ in range(2)]
+        for thread in hostile:
+            thread.start()
+        try:
+            output = self.run_wrk()
+        finally:
+            stop.set()
+            for thread in hostile:
+                thread.join(timeout=livelib.REQUEST_SECONDS + 10)
+        self.assertEqual(livelib.wait_for_no_program(self.site.cgi, 30), [])
+        kinds, summary, first_failure = parse_load_lines(output)
+        for name in ("connect", "read", "write", "timeout", "status"):
+            self.assertEqual(summary[name], 0, f"{name}: {output}")
+        for kind, counts in kinds.items():
+            self.assertEqual(counts["failed"], 0, f"{kind}: {first_failure}")
+            self.assertGreater(counts["answered"], 0, kind)
+        self.assertGreater(len(answers), 2)
+        self.assertEqual([status for status, _ in answers if status != 200], [])
+        slowest = max(seconds for _, seconds in answers)
+        print(f"\nhostile load: {summary['requests']:.0f} usual requests, {summary['rps']:.1f}/s, "
+              f"p50 {summary['p50_us'] / 1000:.1f} ms, p99 {summary['p99_us'] / 1000:.1f} ms, "
+              f"beside {len(answers)} posts of 1 MiB (slowest {slowest:.2f} s)")
 
     def test_mixed_load_answers_every_request_whole(self):
         posts_before = self.check_one_of_each()

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/Exception.h"
 #include "platform/Files.h"
 #include "platform/SysUtils.h"
@@ -154,4 +156,39 @@ TEST(SysUtils, CaseAndTrim) {
     EXPECT_TRUE(StartsText("http", "HTTP/1.0"));
     EXPECT_FALSE(StartsText("http/1.0x", "HTTP/1.0"));
     EXPECT_TRUE(ContainsText("Microsoft-IIS/5.0", "iis"));
+}
+
+// Merge stands for one Delete per index and one Add per line: the same list,
+// sorted or not, ignoring or accepting duplicates (an accepted line goes
+// before the equal lines present).
+TEST(TStringList, MergeGivesTheListOfOneDeleteAndOneAddAtATime) {
+    const std::vector<std::string> start = {"b=1", "D=2", "a=3", "c=4", "B=1"};
+    struct Case {
+        std::vector<int> deleted;
+        std::vector<std::string> added;
+    };
+    const Case cases[] = {
+        {{}, {}},
+        {{0, 2}, {"A=9", "e=0", "b=1", "E=0", "0"}},
+        {{3}, {"c=4", "C=4", "b=1", "b=1"}},
+        {{0, 1, 2, 3}, {"z", "y", "x"}},
+    };
+    for (const bool sorted : {true, false}) {
+        for (const TDuplicates duplicates : {TDuplicates::dupIgnore, TDuplicates::dupAccept}) {
+            for (const auto& c : cases) {
+                SCOPED_TRACE(testing::Message() << "sorted " << sorted << ", accept "
+                                                << (duplicates == TDuplicates::dupAccept) << ", case " << (&c - cases));
+                TStringList merged(sorted);
+                TStringList stepwise(sorted);
+                merged.Duplicates = stepwise.Duplicates = duplicates;
+                for (const auto& line : start) merged.Add(line), stepwise.Add(line);
+                std::vector<int> descending = c.deleted;
+                std::sort(descending.rbegin(), descending.rend());
+                for (const int index : descending) stepwise.Delete(index);
+                for (const auto& line : c.added) stepwise.Add(line);
+                merged.Merge(c.deleted, c.added);
+                EXPECT_EQ(Lines(merged), Lines(stepwise));
+            }
+        }
+    }
 }

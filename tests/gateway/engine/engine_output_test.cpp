@@ -64,8 +64,14 @@ TEST(SendHeader, HeaderBlockCompletion) {
          "HTTP/1.0 200 OK\r\ncontent-type: text/html\r\nX-Flag\r\n\r\n"},
         {"download", [](THttpEngine& e) { e.AddDownloadHeaders("  ", "C:\\music\\a b.mp3"); },
          [](THttpEngine& e) { e.AutoHttpHeader = false; },
-         "Content-Type: application/binary; name=a b.mp3\r\nContent-Transfer-Encoding: 8bit\r\n"
-         "Content-Disposition: attachment; filename=a b.mp3\r\n\r\n"},
+         "Content-Type: application/binary; name=\"a b.mp3\"\r\nContent-Transfer-Encoding: 8bit\r\n"
+         "Content-Disposition: attachment; filename=\"a b.mp3\"\r\n\r\n"},
+        // The name went out unquoted: a ";" or a quote in it made a
+        // parameter of the client's choosing.
+        {"download name unquoted", [](THttpEngine& e) { e.AddDownloadHeaders("text/plain", "x\";a=b.txt"); },
+         [](THttpEngine& e) { e.AutoHttpHeader = false; },
+         "Content-Type: text/plain; name=\"x\\\";a=b.txt\"\r\nContent-Transfer-Encoding: 8bit\r\n"
+         "Content-Disposition: attachment; filename=\"x\\\";a=b.txt\"\r\n\r\n"},
         {"cleared output", [](THttpEngine& e) {
              e.AddHeader("X-Gone", "1");
              HttpWrite("gone");
@@ -78,6 +84,27 @@ TEST(SendHeader, HeaderBlockCompletion) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(Answer(c.handler, c.setup), c.want);
     }
+}
+
+// A header name or value with CR or LF was sent as it stood and split the
+// response (a second header, or a body of the client's choosing). It is
+// refused with the engine's error: the error page, without the header.
+TEST(AddHeader, LineBreaksSplitTheResponse) {
+    const std::pair<const char*, const char*> headers[] = {
+        {"X-A", "1\r\nSet-Cookie: s=1"}, {"X-A", "1\nSet-Cookie: s=1"}, {"X-A", "1\rSet-Cookie: s=1"},
+        {"X-A\r\nSet-Cookie: s=1", "1"}, {"\n", ""},
+    };
+    for (const auto& [name, value] : headers) {
+        SCOPED_TRACE(testing::Message() << testing::PrintToString(std::string(name)) << " "
+                                        << testing::PrintToString(std::string(value)));
+        const std::string out = Answer([&](THttpEngine& e) { e.AddHeader(name, value); },
+                                       [](THttpEngine& e) { e.ServerMode = 1; });
+        EXPECT_EQ(out.find("Set-Cookie"), std::string::npos) << out;
+        EXPECT_NE(out.find(std::string("Unhandled Exception: ") + HeaderLineBreakMessage), std::string::npos) << out;
+    }
+    const std::string download = Answer([](THttpEngine& e) { e.AddDownloadHeaders("", "a\r\nSet-Cookie: s=1"); },
+                                        [](THttpEngine& e) { e.ServerMode = 1; });
+    EXPECT_EQ(download.find("Set-Cookie"), std::string::npos) << download;
 }
 
 TEST(SendHeader, NoCacheHeadersFollowTheApplicationsWithPastDates) {

@@ -7,6 +7,8 @@
 #include "gateway/engine/Limits.h"
 #include "gateway/engine/ServerVariables.h"
 #include "gateway/engine/UrlEncoded.h"
+#include "platform/SysUtils.h"
+#include <algorithm>
 
 namespace {
 
@@ -53,6 +55,30 @@ TEST(ParseUrlEncoded, ManyRepeatsOfOneNameInUnsortedList) {
     TStringList list(/*sorted=*/false);
     ParseUrlEncoded(list, "k=1&other=x&K=2&k=3&");
     EXPECT_EQ(list.Lines(), (std::vector<std::string>{"other=x", "k=1\r\n2\r\n3"}));
+}
+
+// The parse was quadratic: each repeat of a name joined its whole value
+// again, and each new name was inserted into the sorted list, so 1 MiB of
+// "a=&" or of names in descending order took about 20 s. Both shapes now
+// give their list at once.
+TEST(ParseUrlEncoded, QuadraticParseOfRepeatedAndDescendingNames) {
+    constexpr std::size_t Size = 1024 * 1024;
+    std::string repeated;
+    while (repeated.size() < Size) repeated += "a=&";
+    const std::vector<std::string> joined = Parse(repeated);
+    ASSERT_EQ(joined.size(), 1u);
+    const std::size_t pairs = repeated.size() / 3;
+    EXPECT_EQ(joined[0].size(), 2 + 2 * (pairs - 1)) << "one CR LF between each two empty values";
+
+    std::string descending;
+    constexpr int Names = 100000;
+    for (int i = Names; i > 0; --i) descending += "n" + std::to_string(1000000 + i) + "=" + std::to_string(i) + "&";
+    const std::vector<std::string> fields = Parse(descending);
+    ASSERT_EQ(fields.size(), static_cast<std::size_t>(Names));
+    EXPECT_EQ(fields.front(), "n1000001=1");
+    EXPECT_EQ(fields.back(), "n1100000=100000");
+    EXPECT_TRUE(std::is_sorted(fields.begin(), fields.end(),
+                               [](const std::string& a, const std::string& b) { return CompareText(a, b) < 0; }));
 }
 
 TEST(UrlDecode, Escapes) {
@@ -109,6 +135,11 @@ TEST(UrlEncode, DecodeGivesEveryByteStringBack) {
     for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
     const std::string samples[] = {all, "", "%41+%", "a b+c&d=e", std::string(3, '\0')};
     for (const auto& s : samples) EXPECT_EQ(UrlDecode(UrlEncode(s)), s);
+}
+
+TEST(HtmlEscape, TheFourMarkupCharacters) {
+    EXPECT_EQ(HtmlEscape("<a href=\"x\">&amp;</a>'"), "&lt;a href=&quot;x&quot;&gt;&amp;amp;&lt;/a&gt;'");
+    EXPECT_EQ(HtmlEscape(std::string("\0\xff\r\n", 4)), std::string("\0\xff\r\n", 4));
 }
 
 TEST(DecodeBasicAuth, Credentials) {

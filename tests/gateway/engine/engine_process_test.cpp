@@ -5,12 +5,12 @@
 #include <chrono>
 #include <deque>
 #include <filesystem>
+#include <future>
 #include <regex>
 #include <thread>
 
 #include <gtest/gtest.h>
 
-#include "engine_harness.h"
 #include "gateway/engine/Limits.h"
 #include "gateway/engine/WatchDog.h"
 #include "gateway/frontends/HttpCGIEngine.h"
@@ -101,6 +101,29 @@ TEST(WatchDog, EndsAProcessWhoseBodyStalls) {
     EXPECT_EQ(code, 0);
     EXPECT_LT(elapsed, std::chrono::seconds(8));
     EXPECT_EQ(ReadFileBytes(tmp.Path() + "/out"), "");  // the client gets no answer
+}
+
+// The deadline was one value for the whole process: a request thread that
+// finished its body read disarmed the deadline of another thread whose read
+// had stalled, so that one was never ended. Each thread now has its own.
+TEST(WatchDog, ConcurrentBodyReadsOverwroteEachOthersDeadline) {
+    TWatchDogThread dog(EngineSettings::WatchDogIntervalMs);  // never started: only its deadlines are looked at
+    std::promise<void> armed;
+    std::promise<void> release;
+    std::thread stalled([&] {
+        dog.SetDeadline(Now() - 1000.0 / MSecsPerDay);
+        armed.set_value();
+        release.get_future().wait();
+    });
+    armed.get_future().wait();
+    std::thread finished([&] {
+        dog.SetDeadline(Now() + 30000.0 / MSecsPerDay);
+        dog.SetDeadline(0);
+    });
+    finished.join();
+    EXPECT_TRUE(dog.DeadlinePassed(Now()));
+    release.set_value();
+    stalled.join();
 }
 
 // Where no watchdog runs (inside a host server), a client that answers

@@ -1,7 +1,14 @@
 // One request through ProcessRequest: the order of events, the refusals,
 // the fields, the error page and its log line, the debug modes and the
 // forwarding of settings to the engine that serves the request.
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
+#include <thread>
+#include <functional>
+#include <new>
+#include <stdexcept>
 
 #include <gtest/gtest.h>
 
@@ -171,6 +178,82 @@ TEST(ProcessRequest, ErrorPageReplacesPendingOutputAndIsLogged) {
     EXPECT_NE(log.find(" : Unhandled Exception: boom\r\n"), std::string::npos) << log;
 }
 
+// Only the system's own Exception counted as a failure: a std::bad_alloc,
+// the std::out_of_range of the string list's index, or a thrown int skipped
+// the error page and the log line, and the client got a cut page under
+// "200 OK". Every one now gets the page and the line.
+TEST(ProcessRequest, StandardAndForeignExceptionsSkippedTheErrorPage) {
+    LogFolder logs;
+    TTestEngine engine;
+    engine.ServerMode = 1;
+    struct Case {
+        const char* name;
+        std::function<void()> raise;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"bad_alloc", [] { throw std::bad_alloc(); }, "std::bad_alloc"},
+        {"list index", [] { (void)TStringList()[3]; }, "vector::_M_range_check"},
+        {"int", [] { throw 7; }, "Unknown exception"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        engine.OnExecRequest = [&](TObject*) {
+            HttpWrite("cut");
+            c.raise();
+        };
+        engine.OnRequestError = nullptr;
+        const std::string out = Serve(engine, {"REQUEST_METHOD=GET"}).All();
+        EXPECT_NE(out.find("content-type: text/html\r\n"), std::string::npos) << out;
+        EXPECT_NE(out.find("\r\n\r\n<html><body>Unhandled Exception: " + std::string(c.message)), std::string::npos) << out;
+        EXPECT_EQ(out.find("cut"), std::string::npos) << out;
+        EXPECT_NE(logs.Log().find("Unhandled Exception: " + std::string(c.message)), std::string::npos);
+        // An OnRequestError that raises a standard exception is answered too.
+        engine.OnRequestError = [&](TObject*, const Exception&) { c.raise(); };
+        const std::string again = Serve(engine, {"REQUEST_METHOD=GET"}).All();
+        EXPECT_NE(again.find("Unhandled Exception: " + std::string(c.message)), std::string::npos) << again;
+    }
+}
+
+// A standard exception in FinishRequest skipped the release of the request's
+// objects, so a host leaked them request after request.
+TEST(ProcessRequest, StandardExceptionInFinishRequestLeakedTheRequest) {
+    struct TFailingOutput : TStream {
+        bool* freed;
+        explicit TFailingOutput(bool* f) : freed(f) {}
+        ~TFailingOutput() override { *freed = true; }
+        int Read(void*, int) override { return -1; }
+        int Write(const void*, int) override { throw std::runtime_error("write failed"); }
+        std::int64_t Seek(std::int64_t, int) override { return 0; }
+    };
+    TTestEngine engine;
+    engine.ServerMode = 1;
+    engine.OnExecRequest = [](TObject*) { HttpWrite("page"); };
+    bool freed = false;
+    auto* variables = new TStringList();
+    variables->Add("REQUEST_METHOD=GET");
+    engine.ProcessRequest(nullptr, new TFailingOutput(&freed), variables);
+    EXPECT_TRUE(freed);
+    EXPECT_EQ(RequestContext.OutputStream, nullptr);
+    EXPECT_EQ(RequestContext.FieldList, nullptr);
+    EXPECT_EQ(RequestContext.ServerVariableList, nullptr);
+}
+
+// The error page put the message into HTML as it stood: markup in it ran
+// in the client's browser. It is escaped on the page, kept as is in the log.
+TEST(ProcessRequest, ErrorPageShowedTheMessageUnescaped) {
+    LogFolder logs;
+    TTestEngine engine;
+    engine.ServerMode = 1;
+    engine.OnExecRequest = [](TObject*) { throw Exception("<script>alert(1)</script> & \"C:\\x\""); };
+    const std::string out = Serve(engine, {"REQUEST_METHOD=GET"}).All();
+    EXPECT_NE(out.find("<html><body>Unhandled Exception: &lt;script&gt;alert(1)&lt;/script&gt; &amp; "
+                       "&quot;C:\\x&quot;</body></html>\r\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(logs.Log().find("Unhandled Exception: <script>alert(1)</script> & \"C:\\x\""), std::string::npos);
+}
+
 TEST(ProcessRequest, OnRequestErrorReplacesTheErrorPage) {
     if (ConsoleBuild) GTEST_SKIP() << "a console build adds Content-Length and Connection";
     LogFolder logs;
@@ -247,6 +330,34 @@ TEST(ProcessRequest, DebugExceptionWithoutFailureAnswersAsWithoutDebug) {
         return Serve(engine, {"REQUEST_METHOD=POST", "CONTENT_LENGTH=3"}, "a=1").All();
     };
     EXPECT_EQ(answer(DebugException), answer(NoDebug));
+}
+
+// A handler that set the content type during its request wrote the engine
+// every thread shares: in a host, a concurrent request answered with the
+// other one's type. The value set during a request is that request's own.
+TEST(EngineSetters, ContentTypeSetDuringARequestReachedOtherRequests) {
+    TTestEngine engine;
+    engine.ServerMode = 2;
+    std::mutex lock;
+    std::condition_variable changed;
+    int set = 0;
+    engine.OnExecRequest = [&](TObject*) {
+        const std::string type = "text/x-" + HttpFieldValue("n");
+        engine.SetAutoContentType(type);
+        std::unique_lock<std::mutex> hold(lock);
+        ++set;
+        changed.notify_all();
+        changed.wait_for(hold, std::chrono::seconds(10), [&] { return set == 2; });
+        HttpWrite("x");
+    };
+    std::string answers[2];
+    std::thread first([&] { answers[0] = Serve(engine, {"REQUEST_METHOD=GET", "QUERY_STRING=n=1"}).All(); });
+    std::thread second([&] { answers[1] = Serve(engine, {"REQUEST_METHOD=GET", "QUERY_STRING=n=2"}).All(); });
+    first.join();
+    second.join();
+    EXPECT_NE(answers[0].find("content-type: text/x-1\r\n"), std::string::npos) << answers[0];
+    EXPECT_NE(answers[1].find("content-type: text/x-2\r\n"), std::string::npos) << answers[1];
+    EXPECT_EQ(engine.AutoContentType, "text/html") << "the shared setting stays as configured";
 }
 
 TEST(EngineSetters, ForwardToTheEngineServingTheRequest) {
