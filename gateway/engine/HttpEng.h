@@ -6,7 +6,6 @@
 // and turns an exception that escapes the application's handlers into a log
 // line and an error page. The free routines below let application code reach
 // the calling thread's request without holding the engine.
-//
 // Properties are public members named as the property; assigning through
 // the SetX member is what forwards the value to the thread's CurrentEngine
 // (so a setting made on the form's component reaches the inner front end).
@@ -201,9 +200,7 @@ private:
 
 // The default error page and its log line.
 void ReportException(const Exception& E);
-
-// A header name or value holding CR or LF is refused with this message,
-// never sent: it would split the response.
+// Refused, never sent: a header line break would split the response.
 inline constexpr const char* HeaderLineBreakMessage = "Header name or value holds a line break";
 void RefuseLineBreaks(const std::string& name, const std::string& value);
 
