@@ -2,6 +2,7 @@
 // the debug dump and the end of a request.
 #include <algorithm>
 
+#include "gateway/engine/Failures.h"
 #include "gateway/engine/Helpers.h"
 #include "gateway/engine/HttpEng.h"
 #include "gateway/engine/Limits.h"
@@ -158,17 +159,6 @@ void THttpEngine::AppendDebugDump() {
     WriteLn(ServerVariables().Text());
     ctx.DebugDumpActive = false;
 }
-
-namespace {
-// Each step runs even when an earlier one failed, whatever it raised.
-template <class TStep>
-void Ignoring(TStep step) {
-    try {
-        step();
-    } catch (...) {
-    }
-}
-}  // namespace
 
 void THttpEngine::FinishRequest() {
     TRequestContext& ctx = RequestContext;

@@ -2,6 +2,7 @@
 // order, the default error handling and the start of plain-text debug output.
 #include <mutex>
 
+#include "gateway/engine/Failures.h"
 #include "gateway/engine/HttpEng.h"
 #include "gateway/engine/Limits.h"
 #include "gateway/engine/RequestContext.h"
@@ -19,22 +20,6 @@ TCriticalSection* SharedRequestLock(THttpEngine& engine) {
     std::lock_guard<std::mutex> hold(requestLockCreation);
     if (RequestLock.load() == nullptr) RequestLock.store(engine.CreateLock());
     return RequestLock.load();
-}
-
-// Runs step; a failure it raises reaches failed as an Exception: one of
-// the system's own as it is, a standard one with its text, anything else
-// with a message of its own. No failure skips the error handling.
-template <class TStep, class TFailed>
-void Guarded(TStep step, TFailed failed) {
-    try {
-        step();
-    } catch (const Exception& e) {
-        failed(e);
-    } catch (const std::exception& e) {
-        failed(Exception(e.what()));
-    } catch (...) {
-        failed(Exception("Unknown exception"));
-    }
 }
 
 // Calls a copy, so a handler that reassigns its own event stays valid.
@@ -177,18 +162,6 @@ void THttpEngine::StartDebugOutput() {
     ctx.HeaderSent = false;
     if (ctx.HeaderList) ctx.HeaderList->Assign(kept);
 }
-
-namespace {
-// Each step of the end runs even when an earlier one failed, whatever it
-// raised.
-template <class TStep>
-void Ignoring(TStep step) {
-    try {
-        step();
-    } catch (...) {
-    }
-}
-}  // namespace
 
 void HttpTerminate() {
     THttpEngine* engine = RequestContext.CurrentEngine;
