@@ -74,11 +74,18 @@ class Host:
 
 
 def takes_signal(pid, sig):
-    """The process has blocked sig for its own stop handling (or caught it)."""
-    status = Path(f"/proc/{pid}/status").read_text()
-    masks = {line.split(":")[0]: int(line.split()[1], 16) for line in status.splitlines()
-             if line.startswith(("SigBlk:", "SigCgt:"))}
-    return bool((masks.get("SigBlk", 0) | masks.get("SigCgt", 0)) & (1 << (int(sig) - 1)))
+    """A thread of the process has sig blocked: the host blocks its stop
+    signals before it starts its workers, which keep them blocked (the main
+    thread's own mask shows them open while it waits for one)."""
+    for task in Path(f"/proc/{pid}/task").iterdir():
+        try:
+            status = (task / "status").read_text()
+        except OSError:
+            continue
+        blocked = next(int(line.split()[1], 16) for line in status.splitlines() if line.startswith("SigBlk:"))
+        if blocked & (1 << (int(sig) - 1)):
+            return True
+    return False
 
 
 def fields(answer):
