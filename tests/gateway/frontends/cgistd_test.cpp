@@ -16,9 +16,7 @@
 namespace {
 // What main() does: start the units, then create the form.
 void ServeThroughProbeForm() {
-    StartGatewayUnits();
-    TProbeForm* form = nullptr;
-    Application->CreateForm(form);
+    CreateMainForm<TProbeForm>();
     Note("form created");
 }
 
@@ -197,11 +195,7 @@ TEST_F(StdCgiFrontEnd, StandaloneEngineOnAFormServesAfterTheFormsCreation) {
             OnCreate = [](TObject*) { Note("own OnCreate"); };
         }
     };
-    const TChildResult r = RunInChild({CgiEnvironment("Apache/1.3.9"), {}, ""}, [] {
-        StartGatewayUnits();
-        TStdForm* form = nullptr;
-        Application->CreateForm(form);
-    });
+    const TChildResult r = RunInChild({CgiEnvironment("Apache/1.3.9"), {}, ""}, CreateMainForm<TStdForm>);
     EXPECT_EQ(r.ExitCode, 0);
     EXPECT_EQ(r.Notes, "own OnCreate\nplaced\n");
     EXPECT_TRUE(StartsWith(r.Output, "Status: 200 OK\r\n")) << r.Output;

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "gateway/frontends/GatewayUnits.h"
 #include "gateway/frontends/GenEng.h"
 #include "platform/Forms.h"
 
@@ -33,3 +34,12 @@ using TProbeDataModule = TProbeModule<TDataModule>;
 
 // The environment of a standard CGI GET request under the given server.
 std::vector<std::pair<std::string, std::string>> CgiEnvironment(const std::string& serverSoftware);
+
+// A program's start-up: the gateway units start, then the application object
+// creates the main form (or data module) of the given class.
+template <class TMain>
+void CreateMainForm() {
+    StartGatewayUnits();
+    TMain* form = nullptr;
+    Application->CreateForm(form);
+}

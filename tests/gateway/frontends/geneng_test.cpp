@@ -239,15 +239,11 @@ TEST_F(GeneralHttpEngine, OwnersOwnOnCreateRunsBeforeTheRequest) {
     TProbeDataModule::Configure = configure;
     const TChildRun run{CgiEnvironment("Apache/1.3.9"), {}, ""};
     const TChildResult onForm = RunInChild(run, [] {
-        StartGatewayUnits();
-        TProbeForm* form = nullptr;
-        Application->CreateForm(form);
+        CreateMainForm<TProbeForm>();
         Note("created");
     });
     const TChildResult onDataModule = RunInChild(run, [] {
-        StartGatewayUnits();
-        TProbeDataModule* module = nullptr;
-        Application->CreateForm(module);
+        CreateMainForm<TProbeDataModule>();
         Note("created");
     });
     for (const TChildResult* r : {&onForm, &onDataModule}) {
@@ -303,11 +299,7 @@ TEST_F(GeneralHttpEngine, RequestRunsOnTheConcreteEngineAndSettersReachIt) {
             HttpWrite("plain");
         });
     };
-    const TChildResult r = RunInChild({CgiEnvironment("Apache/1.3.9"), {}, ""}, [] {
-        StartGatewayUnits();
-        TProbeForm* form = nullptr;
-        Application->CreateForm(form);
-    });
+    const TChildResult r = RunInChild({CgiEnvironment("Apache/1.3.9"), {}, ""}, CreateMainForm<TProbeForm>);
     EXPECT_EQ(r.ExitCode, 0);
     EXPECT_EQ(r.Notes, "sender is the concrete engine\n");
     const std::string header = Lower(r.Output.substr(0, r.Output.find("\r\n\r\n")));
@@ -324,11 +316,7 @@ TEST_F(GeneralHttpEngine, ShutdownOnTheGeneralComponentEndsTheRequestOfTheConcre
             Note("survived");
         });
     };
-    const TChildResult r = RunInChild({CgiEnvironment("Microsoft-IIS/4.0"), {}, ""}, [] {
-        StartGatewayUnits();
-        TProbeForm* form = nullptr;
-        Application->CreateForm(form);
-    });
+    const TChildResult r = RunInChild({CgiEnvironment("Microsoft-IIS/4.0"), {}, ""}, CreateMainForm<TProbeForm>);
     EXPECT_EQ(r.ExitCode, 0);
     EXPECT_EQ(r.Notes, "");
     EXPECT_TRUE(EndsWith(r.Output, "\r\n\r\npartial\r\n")) << r.Output;
