@@ -20,11 +20,6 @@ void ServeThroughProbeForm() {
     Note("form created");
 }
 
-bool StartsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
-bool EndsWith(const std::string& text, const std::string& suffix) {
-    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 class StdCgiFrontEnd : public ::testing::Test {
 protected:
     void SetUp() override { TProbeForm::Configure = nullptr; }
@@ -76,14 +71,7 @@ TEST_F(StdCgiFrontEnd, BodyAndVariablesComeFromTheProcess) {
 }
 
 TEST_F(StdCgiFrontEnd, IsStdCgiReadsServerSoftwareVersionAndLaunch) {
-    using TEnvironment = std::vector<std::pair<std::string, std::string>>;
-    struct Case {
-        const char* name;
-        TEnvironment environment;
-        std::vector<std::string> arguments;
-        const char* want;
-    };
-    const Case cases[] = {
+    const TStartCase cases[] = {
         {"server, no CGI_VERSION", {{"SERVER_SOFTWARE", "Apache/1.3.9"}}, {}, "std"},
         {"Windows CGI version", {{"SERVER_SOFTWARE", "Apache/1.3.9"}, {"CGI_VERSION", "CGI/1.3a WIN"}}, {}, "not"},
         {"version compared upper-cased", {{"SERVER_SOFTWARE", "Apache"}, {"CGI_VERSION", "cgi/1.3a win"}}, {}, "not"},

@@ -17,12 +17,6 @@
 #include "tests/gateway/frontends/frontend_harness.h"
 
 namespace {
-using TEnvironment = std::vector<std::pair<std::string, std::string>>;
-
-bool EndsWith(const std::string& text, const std::string& suffix) {
-    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 std::string Lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
@@ -89,13 +83,7 @@ protected:
 
 TEST_F(GeneralHttpEngine, SelectsTheFrontEndThatFitsTheProcess) {
     if (ConsoleBuild) GTEST_SKIP() << "the windowed start-up: a console build serves at start-up";
-    struct Case {
-        const char* name;
-        TEnvironment environment;
-        std::vector<std::string> arguments;
-        const char* want;
-    };
-    const Case cases[] = {
+    const TStartCase cases[] = {
         {"standard CGI", {{"SERVER_SOFTWARE", "Apache/1.3.9"}, {"REQUEST_METHOD", "GET"}}, {}, "std"},
         {"query word as argument", {{"SERVER_SOFTWARE", "Apache/1.3.9"}, {"REQUEST_METHOD", "GET"}}, {"P"}, "std"},
         {"not CGI at all: standard is the default", {}, {"P"}, "std"},
