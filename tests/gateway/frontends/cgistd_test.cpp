@@ -41,7 +41,7 @@ TEST_F(StdCgiFrontEnd, StatusLineFollowsTheServerAndTheProcessEnds) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.server);
-        const TChildResult r = RunInChild({CgiEnvironment(c.server), {}, ""}, ServeThroughProbeForm);
+        const TChildResult r = RunInChild(CgiGet(c.server), ServeThroughProbeForm);
         EXPECT_TRUE(r.Exited);
         EXPECT_EQ(r.ExitCode, 0);
         EXPECT_TRUE(StartsWith(r.Output, c.firstLine)) << r.Output;
@@ -102,7 +102,7 @@ TEST_F(StdCgiFrontEnd, EnvironmentListIsSortedAndDropsCaseDuplicates) {
 TEST_F(StdCgiFrontEnd, AutoTerminateOffLeavesTheProcessWithACompleteAnswer) {
     if (ConsoleBuild) GTEST_SKIP() << "the windowed start-up: a console build serves at start-up";
     TProbeForm::Configure = [](TProbeForm& form) { form.Engine->SetCGIAutoTerminate(false); };
-    const TChildResult r = RunInChild({CgiEnvironment("Apache/1.3.9 (Win32)"), {}, ""}, ServeThroughProbeForm);
+    const TChildResult r = RunInChild(CgiGet("Apache/1.3.9 (Win32)"), ServeThroughProbeForm);
     EXPECT_EQ(r.ExitCode, BodyReturned);
     EXPECT_EQ(r.Notes, "handler\nform created\n");
     EXPECT_TRUE(StartsWith(r.Output, "Status: 200 OK\r\n")) << r.Output;
@@ -128,7 +128,7 @@ TEST_F(StdCgiFrontEnd, WithoutStandardStreamsTheHandlerRunsAndNothingIsWritten) 
 
 TEST_F(StdCgiFrontEnd, RunConsoleRequestDoesNothingInTheWindowedBuild) {
     if (ConsoleBuild) GTEST_SKIP() << "console build";
-    const TChildResult r = RunInChild({CgiEnvironment("Apache/1.3.9"), {}, ""}, [] {
+    const TChildResult r = RunInChild(CgiGet("Apache/1.3.9"), [] {
         StartGatewayUnits();
         TCGIStdEngine engine(nullptr);
         engine.SetOnExecRequest([](TObject*) { Note("handler"); });
@@ -144,7 +144,7 @@ TEST_F(StdCgiFrontEnd, HandedOverRequestUsesItsOwnStreamsAndVariables) {
     if (ConsoleBuild) GTEST_SKIP() << "the windowed start-up: a console build serves at start-up";
     // The process runs under Apache, the handed-over request came from an
     // IIS environment: its own list decides the status line.
-    const TChildResult r = RunInChild({CgiEnvironment("Apache/1.3.9"), {}, ""}, [] {
+    const TChildResult r = RunInChild(CgiGet("Apache/1.3.9"), [] {
         StartGatewayUnits();
         TCGIStdEngine engine(nullptr);
         engine.CGIAutoTerminate = false;
@@ -183,7 +183,7 @@ TEST_F(StdCgiFrontEnd, StandaloneEngineOnAFormServesAfterTheFormsCreation) {
             OnCreate = [](TObject*) { Note("own OnCreate"); };
         }
     };
-    const TChildResult r = RunInChild({CgiEnvironment("Apache/1.3.9"), {}, ""}, CreateMainForm<TStdForm>);
+    const TChildResult r = RunInChild(CgiGet("Apache/1.3.9"), CreateMainForm<TStdForm>);
     EXPECT_EQ(r.ExitCode, 0);
     EXPECT_EQ(r.Notes, "own OnCreate\nplaced\n");
     EXPECT_TRUE(StartsWith(r.Output, "Status: 200 OK\r\n")) << r.Output;

@@ -139,7 +139,7 @@ TEST_F(GeneralHttpEngine, InsideAHostServerTheInProcessFrontEndIsMadeOrRefused) 
 }
 
 TEST_F(GeneralHttpEngine, InACgiProcessIsapiEventsAreOnlyStored) {
-    const TChildResult r = RunInChild({CgiEnvironment("Apache/1.3.9"), {}, ""}, [] {
+    const TChildResult r = RunInChild(CgiGet("Apache/1.3.9"), [] {
         StartGatewayUnits();
         CreateIsapiEngineHook = CreateIsapiProbe;
         TGeneralHttpEngine engine(nullptr);
@@ -159,7 +159,7 @@ TEST_F(GeneralHttpEngine, OwnerNeitherFormNorDataModuleStartsTheRequestFromLoade
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const int ownerKind = c.owner;
-        const TChildResult r = RunInChild({CgiEnvironment("Apache/1.3.9"), {}, ""}, [ownerKind] {
+        const TChildResult r = RunInChild(CgiGet("Apache/1.3.9"), [ownerKind] {
             StartGatewayUnits();
             TComponent plain(nullptr);
             TCustomModule module(nullptr);
@@ -197,7 +197,7 @@ TEST_F(GeneralHttpEngine, SecondLoadedServesAtOnceAndDoesNotHookAgain) {
             form.Engine->SetCGIAutoTerminate(false);
             if (own) form.OnCreate = [](TObject*) { Note("own OnCreate"); };
         };
-        const TChildResult r = RunInChild({CgiEnvironment("Apache/1.3.9"), {}, ""}, [] {
+        const TChildResult r = RunInChild(CgiGet("Apache/1.3.9"), [] {
             StartGatewayUnits();
             auto* form = new TProbeForm(nullptr);
             form->Engine->Loaded();
@@ -225,7 +225,7 @@ TEST_F(GeneralHttpEngine, OwnersOwnOnCreateRunsBeforeTheRequest) {
     };
     TProbeForm::Configure = configure;
     TProbeDataModule::Configure = configure;
-    const TChildRun run{CgiEnvironment("Apache/1.3.9"), {}, ""};
+    const TChildRun run = CgiGet("Apache/1.3.9");
     const TChildResult onForm = RunInChild(run, [] {
         CreateMainForm<TProbeForm>();
         Note("created");
@@ -242,7 +242,7 @@ TEST_F(GeneralHttpEngine, OwnersOwnOnCreateRunsBeforeTheRequest) {
 }
 
 TEST_F(GeneralHttpEngine, CopyEngineSettingsSetsEverySettingInOrder) {
-    const TChildResult r = RunInChild({CgiEnvironment("Apache/1.3.9"), {}, ""}, [] {
+    const TChildResult r = RunInChild(CgiGet("Apache/1.3.9"), [] {
         StartGatewayUnits();
         TGeneralHttpEngine general(nullptr);
         general.SetOnExecRequest([](TObject*) { Note("exec"); });
@@ -287,7 +287,7 @@ TEST_F(GeneralHttpEngine, RequestRunsOnTheConcreteEngineAndSettersReachIt) {
             HttpWrite("plain");
         });
     };
-    const TChildResult r = RunInChild({CgiEnvironment("Apache/1.3.9"), {}, ""}, CreateMainForm<TProbeForm>);
+    const TChildResult r = RunInChild(CgiGet("Apache/1.3.9"), CreateMainForm<TProbeForm>);
     EXPECT_EQ(r.ExitCode, 0);
     EXPECT_EQ(r.Notes, "sender is the concrete engine\n");
     const std::string header = Lower(r.Output.substr(0, r.Output.find("\r\n\r\n")));
@@ -304,7 +304,7 @@ TEST_F(GeneralHttpEngine, ShutdownOnTheGeneralComponentEndsTheRequestOfTheConcre
             Note("survived");
         });
     };
-    const TChildResult r = RunInChild({CgiEnvironment("Microsoft-IIS/4.0"), {}, ""}, CreateMainForm<TProbeForm>);
+    const TChildResult r = RunInChild(CgiGet("Microsoft-IIS/4.0"), CreateMainForm<TProbeForm>);
     EXPECT_EQ(r.ExitCode, 0);
     EXPECT_EQ(r.Notes, "");
     EXPECT_TRUE(EndsWith(r.Output, "\r\n\r\npartial\r\n")) << r.Output;
