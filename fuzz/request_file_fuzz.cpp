@@ -12,6 +12,7 @@
 #include <fstream>
 #include <string>
 
+#include "fuzz/MemoryInput.h"
 #include "fuzz/ScratchFolder.h"
 #include "gateway/engine/Helpers.h"
 #include "gateway/engine/HttpEng.h"
@@ -65,9 +66,7 @@ void ReadAsClaimedFile(const std::string& bytes, bool headerFound, const std::st
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
-    TMemoryStream stream;
-    stream.WriteString(bytes);
-    stream.SetPosition(0);
+    TMemoryInput stream(bytes);
     std::string header;
     const bool found = ReadRequestHeader(stream, header);
     ReadAsClaimedFile(bytes, found, header);
@@ -92,9 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (!line.empty()) list.Add(line);
     if (list.Empty()) return 0;
-    TMemoryStream composed;
-    composed.WriteString(ComposeRequestHeader(list));
-    composed.SetPosition(0);
+    TMemoryInput composed(ComposeRequestHeader(list));
     std::string back;
     if (!ReadRequestHeader(composed, back) || back + "\r\n" != list.Text()) __builtin_trap();
     return 0;

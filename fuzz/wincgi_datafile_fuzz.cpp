@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "fuzz/MemoryInput.h"
 #include "fuzz/ScratchFolder.h"
 #include "gateway/engine/Helpers.h"
 #include "gateway/engine/HttpEng.h"
@@ -58,9 +59,7 @@ void ReadAsDataFile(const std::string& bytes) {
         std::ofstream file("data.ini", std::ios::binary | std::ios::trunc);
         file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
-    TMemoryStream memory;
-    memory.WriteString(bytes);
-    memory.SetPosition(0);
+    TMemoryInput memory(bytes);
     TStringList expected(true);
     TWinCgiForm form;
     ParseWinCgiData(memory, expected, form, ReadExternalFieldFile);
@@ -99,16 +98,12 @@ void ReadAsDataFile(const std::string& bytes) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     {
-        TMemoryStream stream;
-        stream.WriteString(bytes);
-        stream.SetPosition(0);
+        TMemoryInput stream(bytes);
         std::string line;
         while (ReadDataLine(stream, line))
             if (line.size() >= MaxDataLine || line.find('\r') != std::string::npos) __builtin_trap();
     }
-    TMemoryStream stream;
-    stream.WriteString(bytes);
-    stream.SetPosition(0);
+    TMemoryInput stream(bytes);
     TStringList variables(true);
     TWinCgiForm form;
     ParseWinCgiData(stream, variables, form, FakeExternal);

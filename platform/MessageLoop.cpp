@@ -163,21 +163,26 @@ void PostDueTimers(TQueue& q) {
     }
 }
 
+// The events a watch may ask for, each with its poll bit; hang-up and error
+// are reported whether asked for or not.
+struct TPollBit {
+    unsigned Ours;
+    short Poll;
+};
+constexpr TPollBit kPollBits[] = {
+    {kPollRead, POLLIN}, {kPollWrite, POLLOUT}, {kPollPriority, POLLPRI}, {kPollPeerClosed, POLLRDHUP}};
+
 short ToPollEvents(unsigned wanted) {
     short events = 0;
-    if (wanted & kPollRead) events |= POLLIN;
-    if (wanted & kPollWrite) events |= POLLOUT;
-    if (wanted & kPollPriority) events |= POLLPRI;
-    if (wanted & kPollPeerClosed) events |= POLLRDHUP;
+    for (const TPollBit& bit : kPollBits)
+        if (wanted & bit.Ours) events |= bit.Poll;
     return events;
 }
 
 unsigned FromPollEvents(short revents) {
     unsigned events = 0;
-    if (revents & POLLIN) events |= kPollRead;
-    if (revents & POLLOUT) events |= kPollWrite;
-    if (revents & POLLPRI) events |= kPollPriority;
-    if (revents & POLLRDHUP) events |= kPollPeerClosed;
+    for (const TPollBit& bit : kPollBits)
+        if (revents & bit.Poll) events |= bit.Ours;
     if (revents & POLLHUP) events |= kPollHangup;
     if (revents & (POLLERR | POLLNVAL)) events |= kPollError;
     return events;

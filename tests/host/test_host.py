@@ -395,10 +395,15 @@ class ProgramExtensionTests(unittest.TestCase):
         exported = {line.split()[-1] for line in listing.splitlines() if line.strip()}
         self.assertEqual(exported, ENTRY_POINTS)
 
-    def test_concurrent_requests_get_their_own_answers(self):
+    def copied_extension(self):
+        """A folder of the test's own (removed at its end) with a copy of the extension."""
         folder = Path(tempfile.mkdtemp(prefix="valsetto-so-"))
-        extension = folder / "playlist.so"
-        shutil.copy2(PROGRAM_EXTENSION, extension)
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        shutil.copy2(PROGRAM_EXTENSION, folder / "playlist.so")
+        return folder, folder / "playlist.so"
+
+    def test_concurrent_requests_get_their_own_answers(self):
+        folder, extension = self.copied_extension()
         host = Host(extension=str(extension), threads=4)
         try:
             self.assertIn(b"OFF", host.ask("d").body)
@@ -435,12 +440,9 @@ class ProgramExtensionTests(unittest.TestCase):
             self.assertTrue(alive.exists(), "the server clean-up ran at the host's end")
         finally:
             host.close()
-            shutil.rmtree(folder, ignore_errors=True)
 
     def test_a_request_sees_nothing_an_earlier_one_loaded(self):
-        folder = Path(tempfile.mkdtemp(prefix="valsetto-so-"))
-        extension = folder / "playlist.so"
-        shutil.copy2(PROGRAM_EXTENSION, extension)
+        folder, extension = self.copied_extension()
         # One worker: the same thread serves every request.
         host = Host(extension=str(extension), threads=1)
         try:
@@ -458,7 +460,6 @@ class ProgramExtensionTests(unittest.TestCase):
                     self.assertRegex(second, f'name="{name}" maxlength=\\d+ size=60 type="text" value=""')
         finally:
             code, err = host.close()
-            shutil.rmtree(folder, ignore_errors=True)
         self.assertEqual(code, 0, err)
 
 

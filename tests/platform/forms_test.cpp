@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -48,6 +49,15 @@ public:
     explicit TProbeModule(TComponent* owner) : TDataModule(owner) { Name = "module"; }
     ~TProbeModule() override { g_events.push_back("free " + Name); }
 };
+
+// Two probe modules created through the application, in this order.
+std::pair<TProbeModule*, TProbeModule*> CreateTwoModules(TApplication& app) {
+    TProbeModule* first = nullptr;
+    TProbeModule* second = nullptr;
+    app.CreateForm(first);
+    app.CreateForm(second);
+    return {first, second};
+}
 }  // namespace
 
 TEST(TComponent, OwnerFreesOwnedLastCreatedFirst) {
@@ -88,10 +98,7 @@ TEST(TCustomModule, FinishCreationLoadsInCreationOrderThenFiresOnCreate) {
 TEST(TApplication, FreeFormsFreesLastCreatedFirst) {
     g_events.clear();
     TApplication app;
-    TProbeModule* module = nullptr;
-    TProbeModule* second = nullptr;
-    app.CreateForm(module);
-    app.CreateForm(second);
+    TProbeModule* second = CreateTwoModules(app).second;
     second->Name = "second";
     g_events.clear();
     app.FreeForms();
@@ -104,10 +111,7 @@ TEST(TApplication, FreeFormsFreesLastCreatedFirst) {
 TEST(TApplication, FormFreedEarlierIsNotFreedTwice) {
     g_events.clear();
     TApplication app;
-    TProbeModule* first = nullptr;
-    TProbeModule* gone = nullptr;
-    app.CreateForm(first);
-    app.CreateForm(gone);
+    TProbeModule* gone = CreateTwoModules(app).second;
     delete gone;
     g_events.clear();
     app.FreeForms();

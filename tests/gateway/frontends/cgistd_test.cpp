@@ -16,15 +16,8 @@
 namespace {
 // What main() does: start the units, then create the form.
 void ServeThroughProbeForm() {
-    StartGatewayUnits();
-    TProbeForm* form = nullptr;
-    Application->CreateForm(form);
+    CreateMainForm<TProbeForm>();
     Note("form created");
-}
-
-bool StartsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
-bool EndsWith(const std::string& text, const std::string& suffix) {
-    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 class StdCgiFrontEnd : public ::testing::Test {
@@ -48,7 +41,7 @@ TEST_F(StdCgiFrontEnd, StatusLineFollowsTheServerAndTheProcessEnds) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.server);
-        const TChildResult r = RunInChild({CgiEnvironment(c.server), {}, ""}, ServeThroughProbeForm);
+        const TChildResult r = RunInChild(CgiGet(c.server), ServeThroughProbeForm);
         EXPECT_TRUE(r.Exited);
         EXPECT_EQ(r.ExitCode, 0);
         EXPECT_TRUE(StartsWith(r.Output, c.firstLine)) << r.Output;
@@ -78,14 +71,7 @@ TEST_F(StdCgiFrontEnd, BodyAndVariablesComeFromTheProcess) {
 }
 
 TEST_F(StdCgiFrontEnd, IsStdCgiReadsServerSoftwareVersionAndLaunch) {
-    using TEnvironment = std::vector<std::pair<std::string, std::string>>;
-    struct Case {
-        const char* name;
-        TEnvironment environment;
-        std::vector<std::string> arguments;
-        const char* want;
-    };
-    const Case cases[] = {
+    const TStartCase cases[] = {
         {"server, no CGI_VERSION", {{"SERVER_SOFTWARE", "Apache/1.3.9"}}, {}, "std"},
         {"Windows CGI version", {{"SERVER_SOFTWARE", "Apache/1.3.9"}, {"CGI_VERSION", "CGI/1.3a WIN"}}, {}, "not"},
         {"version compared upper-cased", {{"SERVER_SOFTWARE", "Apache"}, {"CGI_VERSION", "cgi/1.3a win"}}, {}, "not"},
@@ -116,7 +102,7 @@ TEST_F(StdCgiFrontEnd, EnvironmentListIsSortedAndDropsCaseDuplicates) {
 TEST_F(StdCgiFrontEnd, AutoTerminateOffLeavesTheProcessWithACompleteAnswer) {
     if (ConsoleBuild) GTEST_SKIP() << "the windowed start-up: a console build serves at start-up";
     TProbeForm::Configure = [](TProbeForm& form) { form.Engine->SetCGIAutoTerminate(false); };
-    const TChildResult r = RunInChild({CgiEnvironment("Apache/1.3.9 (Win32)"), {}, ""}, ServeThroughProbeForm);
+    const TChildResult r = RunInChild(CgiGet("Apache/1.3.9 (Win32)"), ServeThroughProbeForm);
     EXPECT_EQ(r.ExitCode, BodyReturned);
     EXPECT_EQ(r.Notes, "handler\nform created\n");
     EXPECT_TRUE(StartsWith(r.Output, "Status: 200 OK\r\n")) << r.Output;
@@ -142,7 +128,7 @@ TEST_F(StdCgiFrontEnd, WithoutStandardStreamsTheHandlerRunsAndNothingIsWritten) 
 
 TEST_F(StdCgiFrontEnd, RunConsoleRequestDoesNothingInTheWindowedBuild) {
     if (ConsoleBuild) GTEST_SKIP() << "console build";
-    const TChildResult r = RunInChild({CgiEnvironment("Apache/1.3.9"), {}, ""}, [] {
+    const TChildResult r = RunInChild(CgiGet("Apache/1.3.9"), [] {
         StartGatewayUnits();
         TCGIStdEngine engine(nullptr);
         engine.SetOnExecRequest([](TObject*) { Note("handler"); });
@@ -158,7 +144,7 @@ TEST_F(StdCgiFrontEnd, HandedOverRequestUsesItsOwnStreamsAndVariables) {
     if (ConsoleBuild) GTEST_SKIP() << "the windowed start-up: a console build serves at start-up";
     // The process runs under Apache, the handed-over request came from an
     // IIS environment: its own list decides the status line.
-    const TChildResult r = RunInChild({CgiEnvironment("Apache/1.3.9"), {}, ""}, [] {
+    const TChildResult r = RunInChild(CgiGet("Apache/1.3.9"), [] {
         StartGatewayUnits();
         TCGIStdEngine engine(nullptr);
         engine.CGIAutoTerminate = false;
@@ -197,11 +183,7 @@ TEST_F(StdCgiFrontEnd, StandaloneEngineOnAFormServesAfterTheFormsCreation) {
             OnCreate = [](TObject*) { Note("own OnCreate"); };
         }
     };
-    const TChildResult r = RunInChild({CgiEnvironment("Apache/1.3.9"), {}, ""}, [] {
-        StartGatewayUnits();
-        TStdForm* form = nullptr;
-        Application->CreateForm(form);
-    });
+    const TChildResult r = RunInChild(CgiGet("Apache/1.3.9"), CreateMainForm<TStdForm>);
     EXPECT_EQ(r.ExitCode, 0);
     EXPECT_EQ(r.Notes, "own OnCreate\nplaced\n");
     EXPECT_TRUE(StartsWith(r.Output, "Status: 200 OK\r\n")) << r.Output;

@@ -7,8 +7,10 @@
 #include <utility>
 #include <vector>
 
+#include "gateway/frontends/GatewayUnits.h"
 #include "gateway/frontends/GenEng.h"
 #include "platform/Forms.h"
+#include "tests/gateway/frontends/frontend_harness.h"
 
 // The handler every probe form starts with: notes "handler" and writes one
 // body line.
@@ -33,3 +35,14 @@ using TProbeDataModule = TProbeModule<TDataModule>;
 
 // The environment of a standard CGI GET request under the given server.
 std::vector<std::pair<std::string, std::string>> CgiEnvironment(const std::string& serverSoftware);
+// That request as a child run: no arguments, no input.
+inline TChildRun CgiGet(const std::string& serverSoftware) { return {CgiEnvironment(serverSoftware), {}, ""}; }
+
+// A program's start-up: the gateway units start, then the application object
+// creates the main form (or data module) of the given class.
+template <class TMain>
+void CreateMainForm() {
+    StartGatewayUnits();
+    TMain* form = nullptr;
+    Application->CreateForm(form);
+}

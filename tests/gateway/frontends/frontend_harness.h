@@ -44,3 +44,19 @@ TChildResult RunInChild(const TChildRun& run, const std::function<void()>& body)
 void Note(const std::string& line);
 // In the child: the run's folder in Windows form.
 std::string ChildFolder();
+
+using TEnvironment = std::vector<std::pair<std::string, std::string>>;
+
+// A table row for how a process's start decides: its environment and
+// arguments, and the note the child is expected to leave.
+struct TStartCase {
+    const char* name;
+    TEnvironment environment;
+    std::vector<std::string> arguments;
+    const char* want;
+};
+
+inline bool StartsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
+inline bool EndsWith(const std::string& text, const std::string& suffix) {
+    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}

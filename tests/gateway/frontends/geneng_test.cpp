@@ -17,12 +17,6 @@
 #include "tests/gateway/frontends/frontend_harness.h"
 
 namespace {
-using TEnvironment = std::vector<std::pair<std::string, std::string>>;
-
-bool EndsWith(const std::string& text, const std::string& suffix) {
-    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 std::string Lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
@@ -89,13 +83,7 @@ protected:
 
 TEST_F(GeneralHttpEngine, SelectsTheFrontEndThatFitsTheProcess) {
     if (ConsoleBuild) GTEST_SKIP() << "the windowed start-up: a console build serves at start-up";
-    struct Case {
-        const char* name;
-        TEnvironment environment;
-        std::vector<std::string> arguments;
-        const char* want;
-    };
-    const Case cases[] = {
+    const TStartCase cases[] = {
         {"standard CGI", {{"SERVER_SOFTWARE", "Apache/1.3.9"}, {"REQUEST_METHOD", "GET"}}, {}, "std"},
         {"query word as argument", {{"SERVER_SOFTWARE", "Apache/1.3.9"}, {"REQUEST_METHOD", "GET"}}, {"P"}, "std"},
         {"not CGI at all: standard is the default", {}, {"P"}, "std"},
@@ -151,7 +139,7 @@ TEST_F(GeneralHttpEngine, InsideAHostServerTheInProcessFrontEndIsMadeOrRefused) 
 }
 
 TEST_F(GeneralHttpEngine, InACgiProcessIsapiEventsAreOnlyStored) {
-    const TChildResult r = RunInChild({CgiEnvironment("Apache/1.3.9"), {}, ""}, [] {
+    const TChildResult r = RunInChild(CgiGet("Apache/1.3.9"), [] {
         StartGatewayUnits();
         CreateIsapiEngineHook = CreateIsapiProbe;
         TGeneralHttpEngine engine(nullptr);
@@ -171,7 +159,7 @@ TEST_F(GeneralHttpEngine, OwnerNeitherFormNorDataModuleStartsTheRequestFromLoade
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const int ownerKind = c.owner;
-        const TChildResult r = RunInChild({CgiEnvironment("Apache/1.3.9"), {}, ""}, [ownerKind] {
+        const TChildResult r = RunInChild(CgiGet("Apache/1.3.9"), [ownerKind] {
             StartGatewayUnits();
             TComponent plain(nullptr);
             TCustomModule module(nullptr);
@@ -209,7 +197,7 @@ TEST_F(GeneralHttpEngine, SecondLoadedServesAtOnceAndDoesNotHookAgain) {
             form.Engine->SetCGIAutoTerminate(false);
             if (own) form.OnCreate = [](TObject*) { Note("own OnCreate"); };
         };
-        const TChildResult r = RunInChild({CgiEnvironment("Apache/1.3.9"), {}, ""}, [] {
+        const TChildResult r = RunInChild(CgiGet("Apache/1.3.9"), [] {
             StartGatewayUnits();
             auto* form = new TProbeForm(nullptr);
             form->Engine->Loaded();
@@ -237,17 +225,13 @@ TEST_F(GeneralHttpEngine, OwnersOwnOnCreateRunsBeforeTheRequest) {
     };
     TProbeForm::Configure = configure;
     TProbeDataModule::Configure = configure;
-    const TChildRun run{CgiEnvironment("Apache/1.3.9"), {}, ""};
+    const TChildRun run = CgiGet("Apache/1.3.9");
     const TChildResult onForm = RunInChild(run, [] {
-        StartGatewayUnits();
-        TProbeForm* form = nullptr;
-        Application->CreateForm(form);
+        CreateMainForm<TProbeForm>();
         Note("created");
     });
     const TChildResult onDataModule = RunInChild(run, [] {
-        StartGatewayUnits();
-        TProbeDataModule* module = nullptr;
-        Application->CreateForm(module);
+        CreateMainForm<TProbeDataModule>();
         Note("created");
     });
     for (const TChildResult* r : {&onForm, &onDataModule}) {
@@ -258,7 +242,7 @@ TEST_F(GeneralHttpEngine, OwnersOwnOnCreateRunsBeforeTheRequest) {
 }
 
 TEST_F(GeneralHttpEngine, CopyEngineSettingsSetsEverySettingInOrder) {
-    const TChildResult r = RunInChild({CgiEnvironment("Apache/1.3.9"), {}, ""}, [] {
+    const TChildResult r = RunInChild(CgiGet("Apache/1.3.9"), [] {
         StartGatewayUnits();
         TGeneralHttpEngine general(nullptr);
         general.SetOnExecRequest([](TObject*) { Note("exec"); });
@@ -303,11 +287,7 @@ TEST_F(GeneralHttpEngine, RequestRunsOnTheConcreteEngineAndSettersReachIt) {
             HttpWrite("plain");
         });
     };
-    const TChildResult r = RunInChild({CgiEnvironment("Apache/1.3.9"), {}, ""}, [] {
-        StartGatewayUnits();
-        TProbeForm* form = nullptr;
-        Application->CreateForm(form);
-    });
+    const TChildResult r = RunInChild(CgiGet("Apache/1.3.9"), CreateMainForm<TProbeForm>);
     EXPECT_EQ(r.ExitCode, 0);
     EXPECT_EQ(r.Notes, "sender is the concrete engine\n");
     const std::string header = Lower(r.Output.substr(0, r.Output.find("\r\n\r\n")));
@@ -324,11 +304,7 @@ TEST_F(GeneralHttpEngine, ShutdownOnTheGeneralComponentEndsTheRequestOfTheConcre
             Note("survived");
         });
     };
-    const TChildResult r = RunInChild({CgiEnvironment("Microsoft-IIS/4.0"), {}, ""}, [] {
-        StartGatewayUnits();
-        TProbeForm* form = nullptr;
-        Application->CreateForm(form);
-    });
+    const TChildResult r = RunInChild(CgiGet("Microsoft-IIS/4.0"), CreateMainForm<TProbeForm>);
     EXPECT_EQ(r.ExitCode, 0);
     EXPECT_EQ(r.Notes, "");
     EXPECT_TRUE(EndsWith(r.Output, "\r\n\r\npartial\r\n")) << r.Output;

@@ -47,9 +47,7 @@ TEST(UnstartableRequest, DataFileWithoutUsableOutputFileIsLoggedAndEndsTheProces
         support::WriteFileBytes(dataFile, c.data);
         const TChildRun run{{{"SERVER_SOFTWARE", "WebSite/1.1"}, {"CGI_VERSION", "CGI/1.3a WIN"}}, {dataFile}, ""};
         const TChildResult r = RunInChild(run, [] {
-            StartGatewayUnits();
-            TProbeForm* form = nullptr;
-            Application->CreateForm(form);
+            CreateMainForm<TProbeForm>();
             Note("created");
         });
         EXPECT_TRUE(r.Exited);

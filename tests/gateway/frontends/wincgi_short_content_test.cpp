@@ -45,12 +45,10 @@ TEST(WinCgiShortContent, BodyShorterThanItsLengthEndsAtOnce) {
                             {folder + "/request.ini"}, ""};
         const auto started = std::chrono::steady_clock::now();
         const TChildResult r = RunInChild(run, [] {
-            StartGatewayUnits();
             TProbeForm::Configure = [](TProbeForm& form) {
                 form.Engine->SetOnExecRequest([](TObject*) { HttpWrite("name=" + HttpFieldValue("name", "(none)")); });
             };
-            TProbeForm* form = nullptr;
-            Application->CreateForm(form);
+            CreateMainForm<TProbeForm>();
         });
         const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         EXPECT_LT(seconds, 5.0);

@@ -38,6 +38,20 @@ std::string Read(const std::string& path) {
     return bytes;
 }
 
+// What reading a data file hands back, the streams owned here.
+struct TDataFile {
+    explicit TDataFile(const std::string& path) {
+        TStream* input = nullptr;
+        TStream* output = nullptr;
+        ReadWinCgiDataFile(path, OutputName, input, Variables, output);
+        In.reset(input);
+        Out.reset(output);
+    }
+    TStringList Variables{true};
+    std::string OutputName;
+    std::unique_ptr<TStream> In, Out;
+};
+
 std::string StreamText(TStream& stream) {
     std::string text;
     char block[256];
@@ -191,18 +205,13 @@ TEST(ReadWinCgiDataFile, RequestAsTheServerWritesIt) {
           "[CGI]\r\nRequest Method=POST\r\nContent Length=8\r\n"
           "[System]\r\nOutput File=" + dir.WinFile("out.txt") + "\r\nContent File=" + dir.File("body.bin") +
               "\r\n[Form Literal]\r\nignored=because the content file wins\r\n");
-    TStringList variables(true);
-    std::string outputName;
-    TStream* input = nullptr;
-    TStream* output = nullptr;
-    ReadWinCgiDataFile(dir.WinFile("request.ini"), outputName, input, variables, output);
-    std::unique_ptr<TStream> in(input), out(output);
-    EXPECT_EQ(outputName, dir.WinFile("out.txt"));
-    ASSERT_NE(in, nullptr);
-    EXPECT_EQ(StreamText(*in), "raw=body");
-    ASSERT_NE(out, nullptr);
-    out->WriteString("short");
-    out.reset();
+    TDataFile got(dir.WinFile("request.ini"));
+    EXPECT_EQ(got.OutputName, dir.WinFile("out.txt"));
+    ASSERT_NE(got.In, nullptr);
+    EXPECT_EQ(StreamText(*got.In), "raw=body");
+    ASSERT_NE(got.Out, nullptr);
+    got.Out->WriteString("short");
+    got.Out.reset();
     EXPECT_EQ(Read(dir.File("out.txt")), "short");  // cut to what was written
 }
 
@@ -211,21 +220,15 @@ TEST(ReadWinCgiDataFile, FormContentAndMissingFiles) {
     Write(dir.File("form.ini"), "[System]\r\nOutput File=" + dir.WinFile("out.txt") +
                                     "\r\nContent File=" + dir.File("no-such-body") +
                                     "\r\n[Form Literal]\r\nname=a b\r\n");
-    TStringList variables(true);
-    std::string outputName;
-    TStream* input = nullptr;
-    TStream* output = nullptr;
-    ReadWinCgiDataFile(dir.WinFile("form.ini"), outputName, input, variables, output);
-    std::unique_ptr<TStream> in(input), out(output);
-    ASSERT_NE(in, nullptr);  // a content file that does not exist leaves the form in place
-    EXPECT_EQ(in->Position(), 0);
-    EXPECT_EQ(StreamText(*in), "name=a+b&");
+    const TDataFile got(dir.WinFile("form.ini"));
+    ASSERT_NE(got.In, nullptr);  // a content file that does not exist leaves the form in place
+    EXPECT_EQ(got.In->Position(), 0);
+    EXPECT_EQ(StreamText(*got.In), "name=a+b&");
     EXPECT_TRUE(FileExists(dir.File("out.txt")));
 
     Write(dir.File("nooutput.ini"), "[CGI]\r\nRequest Method=GET\r\n");
-    TStringList other(true);
-    EXPECT_THROW(ReadWinCgiDataFile(dir.WinFile("nooutput.ini"), outputName, input, other, output), EFileError);
-    EXPECT_THROW(ReadWinCgiDataFile(dir.WinFile("absent.ini"), outputName, input, other, output), EFileError);
+    EXPECT_THROW((void)TDataFile(dir.WinFile("nooutput.ini")), EFileError);
+    EXPECT_THROW((void)TDataFile(dir.WinFile("absent.ini")), EFileError);
 }
 
 TEST(FrontEndPredicates, ServerLaunchAndWindowsCgiTable) {

@@ -23,17 +23,21 @@ class IsapiStream : public ::testing::Test {
 protected:
     void TearDown() override { IsapiThread.Ecb = nullptr; }
     void Start() { IsapiThread.Ecb = connection.Prepare(); }
+    // Starts over a body of the given size and reads all of it in one call.
+    void ReadWholeBody(int size) {
+        connection.Body = Body(static_cast<std::size_t>(size));
+        Start();
+        std::string got(static_cast<std::size_t>(size), '\0');
+        ASSERT_EQ(stream.Read(got.data(), size), size);
+        EXPECT_EQ(got, connection.Body);
+    }
     TFakeConnection connection;
     TIsapiStream stream;
 };
 
 TEST_F(IsapiStream, PreloadThenClientPiecesOfAtMost32386Bytes) {
-    connection.Body = Body(100000);
     connection.Preloaded = 1000;
-    Start();
-    std::string got(100000, '\0');
-    ASSERT_EQ(stream.Read(got.data(), 100000), 100000);
-    EXPECT_EQ(got, connection.Body);
+    ReadWholeBody(100000);
     EXPECT_EQ(stream.PreloadPos, 1000u);
     const std::vector<ISAPI_DWORD> want = {IsapiLimits::ReadPieceMax, IsapiLimits::ReadPieceMax, IsapiLimits::ReadPieceMax,
                                               99000 - 3 * IsapiLimits::ReadPieceMax};
@@ -56,12 +60,8 @@ TEST_F(IsapiStream, SmallReadsWalkThroughThePreloadBeforeAskingTheClient) {
 }
 
 TEST_F(IsapiStream, ShortClientPiecesAreGatheredUntilTheCountIsMet) {
-    connection.Body = Body(1000);
     connection.PieceLimit = 300;
-    Start();
-    std::string got(1000, '\0');
-    ASSERT_EQ(stream.Read(got.data(), 1000), 1000);
-    EXPECT_EQ(got, connection.Body);
+    ReadWholeBody(1000);
     EXPECT_EQ(connection.ReadAsks, (std::vector<ISAPI_DWORD>{1000, 700, 400, 100}));
 }
 
