@@ -28,17 +28,6 @@ bool StillCurrent(int fd, const std::string& osPath) {
     return fstat(fd, &held) == 0 && stat(osPath.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
            held.st_ino == named.st_ino;
 }
-// One line at a time under the lock: a line that does not fit whole (a full
-// disk) is cut off again, so the file never ends in a torn line.
-bool WriteUnderLock(int fd, std::string_view content) {
-    std::size_t done = 0;
-    if (WriteFully(fd, content, done)) return true;
-    const off_t end = lseek(fd, 0, SEEK_END);
-    // A cut that fails leaves the torn start: the append is reported as
-    // failed either way.
-    if (end >= static_cast<off_t>(done) && ftruncate(fd, end - static_cast<off_t>(done)) != 0) return false;
-    return false;
-}
 }  // namespace
 
 std::string PreviousGenerationName(const std::string& path) { return path + ".1"; }
@@ -66,7 +55,7 @@ bool AppendBounded(const std::string& path, std::string_view content, std::uint6
             // A file that cannot be moved aside is not written past its bound.
             return false;
         }
-        const bool written = WriteUnderLock(fd, content);
+        const bool written = AppendWhole(fd, content);
         return close(fd) == 0 && written;
     }
     return false;

@@ -183,12 +183,17 @@ bool WriteFully(int fd, std::string_view content, std::size_t& done) {
     return true;
 }
 
-bool AppendToFile(const std::string& path, std::string_view content) {
-    const int fd = OpenOs(path, O_WRONLY | O_CREAT | O_APPEND);
-    if (fd < 0) return false;
+bool AppendWhole(int fd, std::string_view content) {
     std::size_t done = 0;
     const bool written = WriteFully(fd, content, done);
     if (!written && done > 0) TakeBackAppend(fd, done);
+    return written;
+}
+
+bool AppendToFile(const std::string& path, std::string_view content) {
+    const int fd = OpenOs(path, O_WRONLY | O_CREAT | O_APPEND);
+    if (fd < 0) return false;
+    const bool written = AppendWhole(fd, content);
     return CloseChecked(fd) && written;
 }
 

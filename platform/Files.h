@@ -48,6 +48,10 @@ std::string PreviousGenerationName(const std::string& path);  // path + ".1"
 // Writes all of content to the descriptor, retrying short writes; done
 // tells how much reached it, also on failure.
 [[nodiscard]] bool WriteFully(int fd, std::string_view content, std::size_t& done);
+// Appends all of content to a descriptor opened for appending; a start that
+// went in while the rest did not fit (a full disk, a size limit) is cut off
+// again, so the file never ends in a torn line. False when it did not fit.
+[[nodiscard]] bool AppendWhole(int fd, std::string_view content);
 // The bound of the diagnostic trace and of the gateway log.
 constexpr std::uint64_t LogFileLimit = 10 * 1024 * 1024;
 
