@@ -10,6 +10,7 @@
 #include "gateway/engine/Helpers.h"
 #include "gateway/frontends/GenEng.h"
 #include "gateway/engine/HttpEng.h"
+#include "gateway/engine/ProcessRole.h"
 #include "net/SmtpClient.h"
 #include "net/UdpEndpoint.h"
 #include "platform/Files.h"
@@ -99,7 +100,7 @@ void TMainform::GeneralHttpEngine1ExecRequest(TObject*) {
     // A thread of a host process serves request after request: each
     // starts from the record a new process has, so what an earlier request
     // loaded (fields a shorter or missing file leaves alone) never shows.
-    if (RunningAsLibrary) Options = TOptionsRecord{};
+    if (InHostProcess()) Options = TOptionsRecord{};
     LoadOptions();
     // Only a GET carries a command letter. The comparison is exact: "get"
     // takes the other path.

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # make bench, figures only (nothing is asserted):
-# 1. requests per second and p50/p99 latency of Valsetto under lighttpd on
+# - requests per second and p50/p99 latency of Valsetto under lighttpd on
 #    127.0.0.1, measured with wrk (2 connections, a few seconds each), side
 #    by side with the floor: a static C CGI program that prints a fixed 2 KB
 #    page;
-# 2. on music trees made here (genres x songs), the time of ?I and ?P, run as
+# - on music trees made here (genres x songs), the time of ?I and ?P, run as
 #    CGI requests with hyperfine, against bench/scan_floor.c doing the same
 #    file-system work, and of a playlist POST of 999 songs from 10 genres
 #    against the scan of those genres alone.

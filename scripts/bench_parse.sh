@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # make bench: parse figures of hostile input (nothing is asserted).
-# 1. bench/parse_bench: the form-field parser and the other readers of
+# - bench/parse_bench: the form-field parser and the other readers of
 #    outside input on 64 KiB and 1 MiB of the slow shapes, with the growth
 #    ratio (linear is 16, n log n about 21);
-# 2. the whole CGI program answering a POST of 1 MiB of each shape, against
+# - the whole CGI program answering a POST of 1 MiB of each shape, against
 #    an empty POST: medians of a few runs and their ratio.
 #
 #   BUILD          build folder (build)

@@ -5,6 +5,7 @@
 
 #include "gateway/engine/HttpEng.h"
 #include "gateway/engine/Limits.h"
+#include "gateway/engine/ProcessRole.h"
 #include "gateway/engine/RequestContext.h"
 #include "gateway/engine/WatchDog.h"
 #include "platform/Process.h"
@@ -63,7 +64,7 @@ THttpEngine::THttpEngine(TComponent* owner) : TComponent(owner) {
     BindEngine(this);
     if (Designing()) return;
     if (Application != nullptr) Application->ShowMainForm = false;
-    if (!RunningAsLibrary) StartWatchDog();
+    if (!InHostProcess()) StartWatchDog();
 }
 
 THttpEngine::~THttpEngine() {

@@ -6,6 +6,7 @@
 #include "gateway/engine/Helpers.h"
 #include "gateway/engine/HttpEng.h"
 #include "gateway/engine/Limits.h"
+#include "gateway/engine/ProcessRole.h"
 #include "gateway/engine/RequestContext.h"
 #include "platform/MessageLoop.h"
 #include "platform/Process.h"
@@ -162,9 +163,11 @@ void THttpEngine::AppendDebugDump() {
 
 void THttpEngine::FinishRequest() {
     TRequestContext& ctx = RequestContext;
-    // The console build adds the length it did not add after the handlers.
+    // A front end that finishes its request itself adds the length here,
+    // not after the handlers.
     Ignoring([&] {
-        if (ConsoleBuild && !RunningAsLibrary && ctx.OutputStream != nullptr) AddContentLength();
+        if (EngineSettings::ConsoleFrontEnd && !InHostProcess() && ctx.OutputStream != nullptr)
+            AddContentLength();
     });
     // An empty line before the dump.
     Ignoring([&] {

@@ -5,6 +5,7 @@
 #include "gateway/engine/Failures.h"
 #include "gateway/engine/HttpEng.h"
 #include "gateway/engine/Limits.h"
+#include "gateway/engine/ProcessRole.h"
 #include "gateway/engine/RequestContext.h"
 #include "gateway/engine/UrlEncoded.h"
 #include "gateway/engine/WatchDog.h"
@@ -76,7 +77,7 @@ void THttpEngine::RunHandlers() {
     Fire(OnPrepareRequest, this);
     if (AutoReadInput) ReadRequestInput();
     // A host process that serves one request at a time takes the shared lock.
-    if (ServerMode == 1 && RunningAsLibrary) {
+    if (ServerMode == 1 && InHostProcess()) {
         EnterLock(SharedRequestLock(*this));
         RequestContext.RequestLockHeld = true;
     }
@@ -84,9 +85,9 @@ void THttpEngine::RunHandlers() {
     if (InterlockedIncrement(RequestCount) == 1) Fire(OnFirstExecRequest, this);
     Fire(OnExecRequest, this);
     // Only a process that serves one request has a last one.
-    if (!RunningAsLibrary && ServerMode == 0) Fire(OnLastExecRequest, this);
-    // The console front end adds the length when it finishes.
-    if (!ConsoleBuild) AddContentLength();
+    if (EndsProcessWithRequest()) Fire(OnLastExecRequest, this);
+    // A front end that finishes its request itself adds the length then.
+    if (!EngineSettings::ConsoleFrontEnd) AddContentLength();
 }
 
 void THttpEngine::HandleFailure(const Exception& E) {
@@ -98,7 +99,7 @@ void THttpEngine::HandleFailure(const Exception& E) {
 }
 
 void THttpEngine::FinishAfterHandlers() {
-    if (ConsoleBuild) return;  // the console front end finishes it
+    if (EngineSettings::ConsoleFrontEnd) return;
     Guarded(
         [this] {
             if (RequestContext.RequestLockHeld) {
@@ -171,16 +172,17 @@ void HttpTerminate() {
     });
     // A CGI engine with CGIAutoTerminate is already finishing: that is
     // what called this routine.
+    const bool hostOwnsProcess = InHostProcess();
     Ignoring([&] {
-        if (engine != nullptr && (RunningAsLibrary || engine->TerminateFinishesRequest())) engine->FinishRequest();
+        if (engine != nullptr && (hostOwnsProcess || engine->TerminateFinishesRequest())) engine->FinishRequest();
     });
     // The watchdog must not end the process meanwhile.
     if (TWatchDogThread* dog = WatchDog.exchange(nullptr)) dog->Terminate();
     // The host process lives on.
-    if (RunningAsLibrary) return;
+    if (hostOwnsProcess) return;
     // The application's forms are freed (not in the console build).
     Ignoring([] {
-        if (!ConsoleBuild && Application != nullptr) Application->FreeForms();
+        if (!EngineSettings::ConsoleFrontEnd && Application != nullptr) Application->FreeForms();
     });
     if (Application != nullptr) Application->Terminate();
     HaltProcess(0);

@@ -4,10 +4,17 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/Process.h"
+
 // Build-time settings of the engine library.
 namespace EngineSettings {
 inline constexpr bool LogExceptions = true;
 inline constexpr bool ShowExceptions = true;
+// The console build's front end: the start-up prepares the process's
+// request, RunConsoleRequest serves and finishes it (adding the content
+// length then, not after the handlers), and the process ends normally, its
+// forms left to the program's end.
+inline constexpr bool ConsoleFrontEnd = ConsoleBuild;
 // A body read that receives nothing for this long is given up (by the
 // watchdog ending the process, or by ReadContent itself where no watchdog
 // runs).

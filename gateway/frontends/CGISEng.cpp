@@ -4,6 +4,8 @@
 #include <string>
 
 #include "gateway/engine/Helpers.h"
+#include "gateway/engine/ProcessRole.h"
+#include "gateway/frontends/CGIWEng.h"
 #include "gateway/frontends/HttpCGIEngine.h"
 #include "gateway/servermode/ServerMode.h"
 #include "gateway/servermode/ServerModeInternal.h"
@@ -19,37 +21,13 @@ namespace {
 constexpr THandle StdInputHandle = 0;
 constexpr THandle StdOutputHandle = 1;
 
-// Set by the start-up: the standard streams carry this process's request.
-bool standardStreamsServe = false;
-
-TCgiRequest StandardStreams() {
-    TCgiRequest request;
-    request.Input = std::make_unique<THandleStream>(StdInputHandle);
-    request.Output = std::make_unique<THandleStream>(StdOutputHandle);
-    return request;
-}
-
-// The console build's engine: created at start-up without owner, it lives
-// as long as the process and holds the request prepared for it.
-void StartConsoleEngine() {
-    auto* engine = new TCGIStdEngine(nullptr);
-    if (IsServerLaunch()) {
-        // The standard streams give way to the handed-over request's files.
-        engine->ConsoleRequest = ConsoleServerRequest();
-    } else if (IsServerRunning()) {
-        TCgiRequest request = StandardStreams();
-        HandOffRequestConsole(request.Input.release(), request.Output.release(), EnvironmentList());
-    } else {
-        engine->ConsoleRequest = StandardCgiRequest();
-    }
+// The standard streams carry this process's request: a standard CGI request
+// served here or handed to the resident server.
+bool StandardStreamsServe() {
+    const TProcessRole role = ProcessRole();
+    return role == TProcessRole::StandardCgi || (role == TProcessRole::HandOffClient && !IsWinCgi());
 }
 }  // namespace
-
-bool IsStdCgi() {
-    if (RunningAsLibrary) return false;
-    const bool started = !GetEnvVariable("SERVER_SOFTWARE").empty() || IsServerLaunch();
-    return started && Pos("WIN", UpperCase(GetEnvVariable("CGI_VERSION"))) == 0;
-}
 
 TStringList* EnvironmentList() {
     auto* list = new TStringList(/*sorted=*/true);
@@ -59,43 +37,32 @@ TStringList* EnvironmentList() {
 }
 
 TCgiRequest StandardCgiRequest() {
-    TCgiRequest request = standardStreamsServe ? StandardStreams() : TCgiRequest{};
+    TCgiRequest request;
+    if (StandardStreamsServe()) {
+        request.Input = std::make_unique<THandleStream>(StdInputHandle);
+        request.Output = std::make_unique<THandleStream>(StdOutputHandle);
+    }
     request.Variables.reset(EnvironmentList());
     return request;
 }
 
+namespace {
+THttpCGIEngine* NewStdEngine() { return new TCGIStdEngine(nullptr); }
+TCgiRequest OwnRequest(bool) { return StandardCgiRequest(); }
+}  // namespace
+
 void CGISEngStartup() {
-    standardStreamsServe = false;
-    // Inside a host server the standard streams and the command line are the
-    // host's, never a request of ours.
-    if (RunningAsLibrary) return;
-    if (!IsStdCgi() && !IsServerLaunch()) return;
-    if (ConsoleBuild && IsServerLaunch() && IsServerRunning()) return;
-    standardStreamsServe = true;
-    if (ConsoleBuild) {
-        StartConsoleEngine();
-        return;
-    }
-    if (IsServerRunning()) HandOffCgiRequest(StandardCgiRequest());
+    if (StandardStreamsServe()) StartUpRequest(NewStdEngine, OwnRequest);
 }
 
 TCGIStdEngine::TCGIStdEngine(TComponent* owner) : THttpCGIEngine(owner) {}
 
 void TCGIStdEngine::Loaded() {
     if ((ComponentState & csLoading) == 0) return;
-    if (ConsoleBuild || Designing() || !IsStdCgi()) return;
+    if (Designing() || !ServedAtFormCreation() || !IsStdCgi()) return;
     StartWhenOwnerCreated();
 }
 
 void TCGIStdEngine::RunProcessRequest() {
-    if (HandsRequestToNewServer(*this)) {
-        StartServerProcess();
-        Sleep(ServerConstants::StdStartDelayMs);
-        HandOffCgiRequest(StandardCgiRequest());
-    }
-    if (IsServerLaunch() && ParamCount() == 0) {
-        if (ServerMode == 0) SetServerMode(1);
-        RunServerLoop(this);
-    }
-    Serve(StandardCgiRequest());
+    RunAsRole(ServerConstants::StdStartDelayMs, OwnRequest);
 }

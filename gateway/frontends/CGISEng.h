@@ -10,15 +10,15 @@ class TStream;
 class TStringList;
 
 // Start-up routine of the standard CGI unit; call it after CGIWEngStartup()
-// and before GenEngStartup(). Opens the standard streams when the process
-// runs as standard CGI or is to become the resident server; a windowed
-// process that finds a resident server alive hands its request over here
-// and never returns. The unit has no end routine.
+// and before GenEngStartup(). Acts on a standard CGI request
+// (StartUpRequest): a hand-off client hands it over here and never returns;
+// the console build prepares it. The unit has no end routine.
 void CGISEngStartup();
 
-// False inside a host server. Otherwise true when SERVER_SOFTWARE is set
-// (one that contains "ZB" counts as absent) or the process is a server
-// launch, and CGI_VERSION, upper-cased, does not contain "WIN".
+// Found with the process's role (ProcessRole.h). False inside a host
+// server. Otherwise true when SERVER_SOFTWARE is set (one that contains "ZB"
+// counts as absent) or the process is a server launch, and CGI_VERSION,
+// upper-cased, does not contain "WIN".
 [[nodiscard]] bool IsStdCgi();
 
 // A new server-variable list (owned by the caller) holding every string of

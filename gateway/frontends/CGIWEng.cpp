@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "gateway/engine/Helpers.h"
+#include "gateway/engine/ProcessRole.h"
 #include "gateway/frontends/HttpCGIEngine.h"
 #include "gateway/servermode/ServerMode.h"
 #include "gateway/servermode/ServerModeInternal.h"
@@ -16,12 +17,6 @@
 #include "platform/Threads.h"
 
 namespace {
-bool RequestInEnvironment() {
-    bool found = false;
-    GetEnv("REQUEST_METHOD", &found);
-    return found;
-}
-
 std::string DataFilePath() { return AddSystemDrive(ParamStr(1)); }
 
 // The request of the data file named on the command line.
@@ -36,42 +31,13 @@ TCgiRequest CommandLineRequest(bool sorted) {
     request.Output.reset(output);
     return request;
 }
-
-void ConsoleStartup() {
-    // Lives for the process; its constructor makes it CurrentEngine.
-    auto* engine = new TCGIWinEngine(nullptr);
-    if (IsServerLaunch()) {
-        engine->ConsoleRequest = ConsoleServerRequest();
-    } else if (IsServerRunning()) {
-        TCgiRequest request = CommandLineRequest(false);
-        HandOffRequestConsole(request.Input.release(), request.Output.release(), request.Variables.release());
-    } else {
-        engine->ConsoleRequest = CommandLineRequest(true);
-    }
-}
 }  // namespace
 
-bool IsWinCgi() {
-    const bool launch = IsServerLaunch();
-    const bool dataFileGiven = ParamCount() >= 1 && FileExists(DataFilePath());
-    const std::string version = UpperCase(GetEnvVariable("CGI_VERSION"));
-    const bool windowsVersion = version.find("WIN") != std::string::npos;
-    // Arguments of a request may be the client's query words: only a
-    // declared Windows CGI server makes them select this front end.
-    if (RequestInEnvironment()) return windowsVersion && (launch || dataFileGiven);
-    return launch || (dataFileGiven && (version.empty() || windowsVersion));
-}
-
 void CGIWEngStartup() {
-    if (!IsWinCgi() && !IsServerLaunch()) return;
-    if (ConsoleBuild && IsServerLaunch() && IsServerRunning()) return;
+    // The console server's request file comes in on this front end too.
+    if (!IsWinCgi() && ProcessRole() != TProcessRole::ConsoleServer) return;
     try {
-        // Windowed, with a resident server alive: the request leaves the
-        // process here, before any form exists.
-        if (ConsoleBuild)
-            ConsoleStartup();
-        else if (!IsServerLaunch() && IsServerRunning())
-            HandOffCgiRequest(CommandLineRequest(false));
+        StartUpRequest([]() -> THttpCGIEngine* { return new TCGIWinEngine(nullptr); }, CommandLineRequest);
     } catch (const std::exception& e) {
         // The request is then served (and fails again, visibly) by RunProcessRequest.
         HttpLog("Windows CGI start-up: " + std::string(e.what()));
@@ -84,7 +50,7 @@ void TCGIWinEngine::Loaded() {
     // Acts only for an engine read from its form (marked loading): one that
     // another component created in code is started by that component.
     if ((ComponentState & csLoading) == 0) return;
-    if (ConsoleBuild || Designing() || !IsWinCgi()) return;
+    if (Designing() || !ServedAtFormCreation() || !IsWinCgi()) return;
     StartWhenOwnerCreated();
 }
 
@@ -100,17 +66,7 @@ void TCGIWinEngine::RunRequest(TStream* input, TStream* output, TStringList* var
 
 void TCGIWinEngine::RunProcessRequest() {
     // Outside Windows CGI there is no request to serve.
-    if (!IsWinCgi()) return;
-    if (HandsRequestToNewServer(*this)) {
-        StartServerProcess();
-        Sleep(ServerConstants::WinStartDelayMs);
-        HandOffCgiRequest(CommandLineRequest(true));
-    }
-    if (IsServerLaunch()) {
-        if (ServerMode == 0) SetServerMode(1);
-        RunServerLoop(this);
-    }
-    Serve(CommandLineRequest(true));
+    if (IsWinCgi()) RunAsRole(ServerConstants::WinStartDelayMs, CommandLineRequest);
 }
 
 void ReadWinCgiDataFile(const std::string& path, std::string& outputName, TStream*& input,

@@ -14,12 +14,14 @@ class TStream;
 class TStringList;
 
 // Start-up routine of the Windows CGI unit; call it after
-// ServerModeStartup() and before the standard CGI unit's start-up. A
-// Windows CGI process that finds a resident server alive hands its request
-// over here and never returns. The unit has no end routine.
+// the role's decision and before the standard CGI unit's start-up. Acts on
+// a Windows CGI request and on the console server's request file
+// (StartUpRequest): a hand-off client hands its request over here and never
+// returns. The unit has no end routine.
 void CGIWEngStartup();
 
-// The process runs as Windows CGI: it is a server launch, or its first
+// Found with the process's role (ProcessRole.h). The process runs as
+// Windows CGI: it is a server launch, or its first
 // argument names an existing file and CGI_VERSION contains "WIN" (or is
 // empty, but only when the environment carries no request: with
 // REQUEST_METHOD set, an empty CGI_VERSION does not count, since a web

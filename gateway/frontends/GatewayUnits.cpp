@@ -4,6 +4,7 @@
 #include "gateway/frontends/CGIWEng.h"
 #include "gateway/frontends/GenEng.h"
 #include "gateway/engine/HttpEng.h"
+#include "gateway/engine/ProcessRole.h"
 #include "gateway/frontends/IsapiEng.h"
 #include "gateway/servermode/ServerMode.h"
 #include "gateway/engine/Helpers.h"
@@ -12,10 +13,12 @@
 #include "platform/Process.h"
 
 // The in-process front end's start-up comes between the engine core and the
-// server mode.
+// server mode. The process's role is decided once, before the front ends act
+// on it.
 void StartGatewayUnits() {
     IsapiEngStartup();
     ServerModeStartup();
+    DecideProcessRole();
     CGIWEngStartup();
     CGISEngStartup();
     GenEngStartup();

@@ -1,5 +1,6 @@
 #include "gateway/frontends/GenEng.h"
 
+#include "gateway/engine/ProcessRole.h"
 #include "gateway/frontends/CGISEng.h"
 #include "gateway/frontends/CGIWEng.h"
 #include "gateway/frontends/HttpCGIEngine.h"
@@ -24,7 +25,7 @@ TCustomModule* CreationOwner(TComponent* owner) {
 THttpEngine* CreateConcreteEngine(TComponent* owner) {
     ConcreteCgiEngine = nullptr;
     ConcreteIsapiEngine = nullptr;
-    if (RunningAsLibrary) {
+    if (InHostProcess()) {
         if (CreateIsapiEngineHook == nullptr)
             throw Exception("TGeneralHttpEngine: loaded into a host server, but no in-process front end is registered");
         ConcreteIsapiEngine = CreateIsapiEngineHook(owner);
@@ -69,7 +70,7 @@ void TGeneralHttpEngine::Loaded() {
     if (Designing()) return;
     THttpEngine::Loaded();
     // In a host server requests arrive through the exported entry points.
-    if (RunningAsLibrary) {
+    if (InHostProcess()) {
         CopyEngineSettings(ConcreteIsapiEngine);
         return;
     }
@@ -122,11 +123,11 @@ void TGeneralHttpEngine::Shutdown() {
 
 void TGeneralHttpEngine::SetCGIAutoTerminate(bool value) {
     cgiAutoTerminate_ = value;
-    if (!Designing() && !RunningAsLibrary && ConcreteCgiEngine != nullptr) ConcreteCgiEngine->CGIAutoTerminate = value;
+    if (!Designing() && !InHostProcess() && ConcreteCgiEngine != nullptr) ConcreteCgiEngine->CGIAutoTerminate = value;
 }
 
 TIsapiEventTarget* TGeneralHttpEngine::IsapiTarget() const {
-    if (Designing() || !RunningAsLibrary) return nullptr;
+    if (Designing() || !InHostProcess()) return nullptr;
     return dynamic_cast<TIsapiEventTarget*>(ConcreteIsapiEngine);
 }
 

@@ -4,10 +4,14 @@
 // application's form).
 #include "gateway/frontends/HttpCGIEngine.h"
 
+#include <algorithm>
+
 #include "gateway/engine/Limits.h"
+#include "gateway/engine/ProcessRole.h"
 #include "gateway/engine/RequestContext.h"
 #include "gateway/servermode/ServerMode.h"
 #include "platform/Process.h"
+#include "platform/Threads.h"
 #include "platform/Streams.h"
 #include "platform/SysUtils.h"
 
@@ -18,7 +22,13 @@ bool THttpCGIEngine::EndsProcessWithRequest() const { return ServerMode == 0; }
 bool THttpCGIEngine::TerminateFinishesRequest() const { return !CGIAutoTerminate; }
 
 void HandOffCgiRequest(TCgiRequest request) {
-    HandOffRequest(request.Input.release(), request.Output.release(), request.Variables.release());
+    TStream* input = request.Input.release();
+    TStream* output = request.Output.release();
+    TStringList* variables = request.Variables.release();
+    if constexpr (EngineSettings::ConsoleFrontEnd)
+        HandOffRequestConsole(input, output, variables);
+    else
+        HandOffRequest(input, output, variables);
 }
 
 TCgiRequest ConsoleServerRequest() {
@@ -29,8 +39,33 @@ TCgiRequest ConsoleServerRequest() {
     return {std::unique_ptr<TStream>(input), std::unique_ptr<TStream>(output), std::unique_ptr<TStringList>(variables)};
 }
 
+void StartUpRequest(THttpCGIEngine* (*makeEngine)(), const TRequestBuilder& request) {
+    switch (ProcessRole()) {
+    case TProcessRole::HandOffClient:
+        HandOffCgiRequest(request(false));
+        return;
+    case TProcessRole::ConsoleServer:
+        // The standard streams give way to the handed-over request's files.
+        makeEngine()->ConsoleRequest = ConsoleServerRequest();
+        return;
+    case TProcessRole::StandardCgi:
+    case TProcessRole::WindowsCgi:
+        if (EngineSettings::ConsoleFrontEnd) makeEngine()->ConsoleRequest = request(true);
+        return;
+    default:
+        return;
+    }
+}
+
+bool ServedAtFormCreation() {
+    const TProcessRole role = ProcessRole();
+    return !EngineSettings::ConsoleFrontEnd && role != TProcessRole::Extension && role != TProcessRole::HandOffClient;
+}
+
 bool HandsRequestToNewServer(const THttpEngine& engine) {
-    return engine.ServerMode != 0 && !IsServerLaunch() && !IsServerRunning();
+    const TProcessRole role = ProcessRole();
+    const bool wanted = role != TProcessRole::ResidentServer && role != TProcessRole::ConsoleServer;
+    return wanted && engine.ServerMode != 0 && !IsServerRunning();
 }
 
 void TOwnerCreateHook::ServeWhenOwnerCreated(const THttpEngine& engine, TCustomModule* module,
@@ -60,13 +95,27 @@ void THttpCGIEngine::Serve(TCgiRequest request) {
     ProcessRequest(request.Input.release(), request.Output.release(), request.Variables.release());
 }
 
+void THttpCGIEngine::RunAsRole(std::uint32_t startDelayMs, const TRequestBuilder& request) {
+    if (ProcessRole() == TProcessRole::ResidentServer) {
+        SetServerMode(std::max<std::uint8_t>(ServerMode, 1));
+        RunServerLoop(this);
+    }
+    if (HandsRequestToNewServer(*this)) {
+        StartServerProcess();
+        Sleep(startDelayMs);
+        HandOffCgiRequest(request(false));
+    }
+    Serve(request(true));
+}
+
 void THttpCGIEngine::RunRequest(TStream* input, TStream* output, TStringList* variables) {
     ProcessRequest(input, output, variables);
 }
 
 void THttpCGIEngine::RunConsoleRequest() {
-    if (!ConsoleBuild) return;
-    Serve(std::move(ConsoleRequest));
+    if (!ConsoleRequest) return;
+    Serve(std::move(*ConsoleRequest));
+    ConsoleRequest.reset();
     // Finished here, not at the engine unit's end: by then the thread's
     // request state has already been destroyed (thread storage ends before
     // static storage), and a console server's client reads the response as
@@ -103,5 +152,5 @@ void THttpCGIEngine::EndHeaderBlock() {
 void THttpCGIEngine::FinishRequest() {
     THttpEngine::FinishRequest();
     // A resident server lives on after each request.
-    if (!ConsoleBuild && CGIAutoTerminate && ServerMode == 0) Shutdown();
+    if (!EngineSettings::ConsoleFrontEnd && CGIAutoTerminate && EndsProcessWithRequest()) Shutdown();
 }

@@ -1,6 +1,8 @@
 #pragma once
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "gateway/engine/HttpEng.h"
@@ -8,6 +10,8 @@
 #include "platform/Object.h"
 #include "platform/Streams.h"
 #include "platform/StringList.h"
+
+class THttpCGIEngine;
 
 // One request's objects as a front end holds them until ProcessRequest takes
 // them over.
@@ -17,11 +21,26 @@ struct TCgiRequest {
     std::unique_ptr<TStringList> Variables;
 };
 
-// Hands the request to the resident server (HandOffRequest); never returns.
+// Hands the request to the resident server (the console build's way or the
+// windowed one); never returns.
 [[noreturn]] void HandOffCgiRequest(TCgiRequest request);
 // The console resident server's one request file (WaitForRequestFile); an
 // empty request when the alive file came back after a short absence.
 TCgiRequest ConsoleServerRequest();
+
+// Builds a front end's request; sorted says whether its variables are kept
+// sorted (a handed-over request keeps them in the order given).
+using TRequestBuilder = std::function<TCgiRequest(bool sorted)>;
+
+// A front end's start-up, by the process's role: a hand-off client hands
+// its request over and never returns; the console build makes the engine
+// (which lives as long as the process) and prepares the request it serves,
+// or the console server's request file. A windowed process leaves its
+// request to the creation of the application's form.
+void StartUpRequest(THttpCGIEngine* (*makeEngine)(), const TRequestBuilder& request);
+// The role serves its request once the application's form has been created:
+// a windowed CGI request, or the resident server.
+[[nodiscard]] bool ServedAtFormCreation();
 
 // A request for a resident server that is not running yet: this process
 // starts one and hands its request over, so the owner's own start-up is not
@@ -70,9 +89,9 @@ public:
     virtual void RunProcessRequest() = 0;
     // Console build: serves the request that the start-up prepared in
     // ConsoleRequest, and finishes it while the thread's request state still
-    // exists. Windowed build: nothing.
+    // exists. Windowed build: nothing is prepared, nothing is served.
     void RunConsoleRequest() override;
-    TCgiRequest ConsoleRequest;
+    std::optional<TCgiRequest> ConsoleRequest;
 
     // The inherited Loaded, then RunProcessRequest.
     void RunDeferred();
@@ -80,6 +99,11 @@ public:
 protected:
     // Serves the request; ProcessRequest takes its objects.
     void Serve(TCgiRequest request);
+    // The runner of the form-created roles: the resident server runs its
+    // loop on this engine; a request that wants a resident server when none
+    // runs starts one, waits startDelayMs and hands the request over;
+    // otherwise the request is served here.
+    void RunAsRole(std::uint32_t startDelayMs, const TRequestBuilder& request);
     // The start-up of a front end read from its form: served once the owner
     // module has been created, so the application's form is complete.
     void StartWhenOwnerCreated();

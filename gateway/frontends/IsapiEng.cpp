@@ -234,7 +234,7 @@ ISAPI_DWORD HttpFilterProc(HTTP_FILTER_CONTEXT* pfc, ISAPI_DWORD NotificationTyp
     const auto notification = static_cast<std::int32_t>(NotificationType);
     TScopedValue<std::int32_t> kind(IsapiThread.Notification, notification);
     TScopedValue<THTTP_FILTER_CONTEXT*> context(IsapiThread.FilterContext, pfc);
-    // 2; 3. After an exception the result stands as the handler left it.
+    // After an exception the result stands as the handler left it.
     if (engine->OnIsapiFilterProc && pfc != nullptr) {
         RaisedIn([&] {
             const THttpFilterProcEvent handler = engine->OnIsapiFilterProc;

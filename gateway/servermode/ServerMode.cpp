@@ -7,6 +7,7 @@
 
 #include "gateway/engine/Helpers.h"
 #include "gateway/engine/HttpEng.h"
+#include "gateway/engine/ProcessRole.h"
 #include "gateway/servermode/ServerModeInternal.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
@@ -57,9 +58,11 @@ std::string AliveFileName() { return ServerFilePrefix() + "s"; }
 std::string ServerWindowTitle() { return BareNameOf(ExecutableFileName()) + "_S"; }
 
 bool IsServerLaunch() {
-    // A library loaded into a host server was not started by hand: the
-    // host's empty command line and environment say nothing about it.
-    if (RunningAsLibrary) return false;
+    const TProcessRole role = ProcessRole();
+    return role == TProcessRole::ResidentServer || role == TProcessRole::ConsoleServer;
+}
+
+bool ServerLaunchRequested() {
     if (ParamCount() == 2) {
         bool requestInEnvironment = false;
         GetEnv("REQUEST_METHOD", &requestInEnvironment);
@@ -132,11 +135,9 @@ void ServerModeStartup() {
 }
 
 void ServerModeFinalization() {
-    if (!IsServerLaunch()) return;
-    if (ConsoleBuild) {
-        PurgeFiles(AliveFileName(), Now() + 1.0);
-        return;
-    }
+    const TProcessRole role = ProcessRole();
+    if (role == TProcessRole::ConsoleServer) PurgeFiles(AliveFileName(), Now() + 1.0);
+    if (role != TProcessRole::ResidentServer) return;
     PurgeFiles(ServerFilePrefix() + "*", Now() + 1.0);
     PurgeFiles(ExecutableFileName() + "_*", Now() + 1.0);
     ClearWindowTitle(ServerFolder(), ServerWindowTitle());

@@ -46,12 +46,16 @@ std::string ServerFilePrefix();
 // Name of the alive file: prefix + "s".
 std::string AliveFileName();
 
-// This process is to become the resident server: no SERVER_SOFTWARE and no
-// arguments, or exactly two arguments of which the first, trimmed, is
-// "$$START_SERVER". A process whose environment carries a request
-// (REQUEST_METHOD set) never counts through the two-argument form: its
-// arguments may come from the client's query string.
+// This process is the resident server (or the console build's): its role,
+// decided at start-up from ServerLaunchRequested.
 [[nodiscard]] bool IsServerLaunch();
+// The command line and environment ask for the resident server: no
+// SERVER_SOFTWARE and no arguments, or exactly two arguments of which the
+// first, trimmed, is "$$START_SERVER". A process whose environment carries a
+// request (REQUEST_METHOD set) never counts through the two-argument form:
+// its arguments may come from the client's query string. Read once, by the
+// role's decision (a library in a host is never asked).
+[[nodiscard]] bool ServerLaunchRequested();
 // A resident server is alive: this process is one, or the alive file was
 // touched less than 30 s ago (6 s in a console build) and the process that
 // published the server window has not ended.

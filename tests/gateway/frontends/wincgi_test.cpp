@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "gateway/engine/ProcessRole.h"
 #include "gateway/frontends/CGIWEng.h"
 #include "gateway/frontends/CGIWEngData.h"
 #include "gateway/servermode/ServerMode.h"
@@ -268,6 +269,7 @@ TEST(FrontEndPredicates, ServerLaunchAndWindowsCgiTable) {
                                         << (row.setting.CgiVersion ? row.setting.CgiVersion : "-") << " / "
                                         << (row.setting.RequestMethod ? row.setting.RequestMethod : "-"));
         Apply(row.setting, program);
+        DecideProcessRole();  // as the start-up does
         EXPECT_EQ(IsServerLaunch(), row.launch);
         EXPECT_EQ(IsWinCgi(), row.winCgi);
     }
