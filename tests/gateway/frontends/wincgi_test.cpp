@@ -232,7 +232,7 @@ TEST(ReadWinCgiDataFile, FormContentAndMissingFiles) {
     EXPECT_THROW((void)TDataFile(dir.WinFile("absent.ini")), EFileError);
 }
 
-TEST(FrontEndPredicates, ServerLaunchAndWindowsCgiTable) {
+TEST(FrontEndPredicates, ServerLaunchWindowsCgiAndRoleTable) {
     std::vector<std::pair<std::string, std::string>> saved;
     for (const char* name : {"SERVER_SOFTWARE", "CGI_VERSION", "REQUEST_METHOD"})
         if (const char* value = getenv(name)) saved.emplace_back(name, value);
@@ -244,24 +244,29 @@ TEST(FrontEndPredicates, ServerLaunchAndWindowsCgiTable) {
         ProcessSetting setting;
         bool launch;
         bool winCgi;
+        TProcessRole role;
     };
+    constexpr TProcessRole Server = ConsoleBuild ? TProcessRole::ConsoleServer : TProcessRole::ResidentServer;
+    constexpr TProcessRole Std = TProcessRole::StandardCgi;
+    constexpr TProcessRole Win = TProcessRole::WindowsCgi;
+    constexpr TProcessRole None = TProcessRole::None;
     const Row rows[] = {
-        {{{}, nullptr, nullptr, nullptr}, true, true},                      // started by hand
-        {{{}, "Apache/2.4", nullptr, nullptr}, false, false},
-        {{{}, "ZB-Server", nullptr, nullptr}, true, true},                 // "ZB" counts as absent
-        {{{"$$START_SERVER", "X"}, "Apache/2.4", nullptr, nullptr}, true, true},
-        {{{" $$START_SERVER ", "X"}, nullptr, nullptr, nullptr}, true, true},
-        {{{"$$start_server", "X"}, nullptr, nullptr, nullptr}, false, false},
-        {{{"$$START_SERVER"}, nullptr, nullptr, nullptr}, false, false},   // one argument only
-        {{{data}, "Win-Httpd", nullptr, nullptr}, false, true},            // data file, no CGI_VERSION
-        {{{data}, "Win-Httpd", "CGI/1.3a WIN", nullptr}, false, true},
-        {{{data}, "Win-Httpd", "CGI/1.2", nullptr}, false, false},
-        {{{dir.File("absent")}, nullptr, nullptr, nullptr}, false, false},
+        {{{}, nullptr, nullptr, nullptr}, true, true, Server},                      // started by hand
+        {{{}, "Apache/2.4", nullptr, nullptr}, false, false, Std},
+        {{{}, "ZB-Server", nullptr, nullptr}, true, true, Server},                 // "ZB" counts as absent
+        {{{"$$START_SERVER", "X"}, "Apache/2.4", nullptr, nullptr}, true, true, Server},
+        {{{" $$START_SERVER ", "X"}, nullptr, nullptr, nullptr}, true, true, Server},
+        {{{"$$start_server", "X"}, nullptr, nullptr, nullptr}, false, false, None},
+        {{{"$$START_SERVER"}, nullptr, nullptr, nullptr}, false, false, None},   // one argument only
+        {{{data}, "Win-Httpd", nullptr, nullptr}, false, true, Win},            // data file, no CGI_VERSION
+        {{{data}, "Win-Httpd", "CGI/1.3a WIN", nullptr}, false, true, Win},
+        {{{data}, "Win-Httpd", "CGI/1.2", nullptr}, false, false, Std},
+        {{{dir.File("absent")}, nullptr, nullptr, nullptr}, false, false, None},
         // A request in the environment: arguments may be the client's words.
-        {{{"$$START_SERVER", "X"}, "Apache/2.4", nullptr, "GET"}, false, false},
-        {{{data}, "Apache/2.4", nullptr, "GET"}, false, false},
-        {{{data}, "Apache/2.4", "", "GET"}, false, false},
-        {{{data}, "Win-Httpd", "CGI/1.3a WIN", "POST"}, false, true},
+        {{{"$$START_SERVER", "X"}, "Apache/2.4", nullptr, "GET"}, false, false, Std},
+        {{{data}, "Apache/2.4", nullptr, "GET"}, false, false, Std},
+        {{{data}, "Apache/2.4", "", "GET"}, false, false, Std},
+        {{{data}, "Win-Httpd", "CGI/1.3a WIN", "POST"}, false, true, Win},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << (row.setting.Args.empty() ? "(no args)" : row.setting.Args[0]) << " / "
@@ -272,6 +277,7 @@ TEST(FrontEndPredicates, ServerLaunchAndWindowsCgiTable) {
         DecideProcessRole();  // as the start-up does
         EXPECT_EQ(IsServerLaunch(), row.launch);
         EXPECT_EQ(IsWinCgi(), row.winCgi);
+        EXPECT_EQ(ProcessRole(), row.role);
     }
     Apply({}, program);
     for (const auto& [name, value] : saved) setenv(name.c_str(), value.c_str(), 1);
