@@ -4,14 +4,8 @@
 #include "gateway/engine/WatchDog.h"
 #include "platform/Process.h"
 
-#include <chrono>
-#include <cstdlib>
+#include <algorithm>
 #include <cstring>
-#include <thread>
-
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace enginetest {
 
@@ -50,31 +44,6 @@ TWrites ServeFrom(THttpEngine& engine, const std::vector<std::string>& variables
 
 TWrites Serve(THttpEngine& engine, const std::vector<std::string>& variables, const std::string& body) {
     return ServeFrom(engine, variables, new TScriptedInput({body}, -1));
-}
-
-int RunForked(const std::function<int()>& body, int timeoutMs) {
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    if (child == 0) {
-        int code = 99;
-        try {
-            code = body();
-        } catch (...) {
-            code = 98;
-        }
-        _exit(code);
-    }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    int status = 0;
-    while (waitpid(child, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 TNoWatchDog::TNoWatchDog(std::uint32_t timeoutMs) {

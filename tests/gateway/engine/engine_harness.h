@@ -9,6 +9,7 @@
 
 #include "gateway/engine/HttpEng.h"
 #include "gateway/frontends/HttpCGIEngine.h"
+#include "tests/support/Children.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempFolder.h"
 
@@ -64,11 +65,8 @@ public:
 TWrites Serve(THttpEngine& engine, const std::vector<std::string>& variables, const std::string& body = "");
 TWrites ServeFrom(THttpEngine& engine, const std::vector<std::string>& variables, TStream* input);
 
-// Runs body in a forked child and returns its exit code (-1 when it was
-// killed or outlived timeoutMs; the child is then ended by its pid).
-int RunForked(const std::function<int()>& body, int timeoutMs = 20000);
-
 using support::ReadFileBytes;
+using support::RunForked;
 using support::TTempFolder;
 
 // Stops the process's watchdog (a stalled read would otherwise end the test
