@@ -25,9 +25,7 @@ TEST(MusicRequests, GenrePageFollowsTheIndexReport) {
     TSite site;
     AddSong(site, "Cha Cha", "a.mp3");
     AddSong(site, "Rock.n.Roll", "b.mp3");
-    TRequest request;
-    request.Query = "P";
-    const TAnswer answer = Serve(site, request);
+    const TAnswer answer = Serve(site, Get("P"));
     ASSERT_TRUE(answer.Exited);
     const std::string body = answer.Body();
     EXPECT_EQ(body.find("<html><body bgcolor=\"#FFFFFF\" text=\"#0000AA\">\r\n<font size=4> - REPORT -</font><p>\r\n"
@@ -48,9 +46,7 @@ TEST(MusicRequests, GenrePageFollowsTheIndexReport) {
 TEST(MusicRequests, IndexCommandWritesOnlyTheReport) {
     TSite site;
     AddSong(site, "Tango", "t.mp3");
-    TRequest request;
-    request.Query = "I";
-    const std::string body = Serve(site, request).Body();
+    const std::string body = Serve(site, Get("I")).Body();
     EXPECT_EQ(Occurrences(body, "\r\n"), 4) << body;
     EXPECT_NE(site.Get("MusicIndex.txt").find(">t</a></li>\r\n"), std::string::npos);
 }
@@ -101,9 +97,7 @@ TEST(MusicRequests, NamesWithAccentsAmpersandsAndQuotesRoundTrip) {
     AddSong(site, "M\xC3\xBAsica Latina", "Canci\xC3\xB3n del Mar.mp3");
     AddSong(site, "Rock & Roll", "Say \"Hi\".mp3");
     AddSong(site, "Rock & Roll", "50% Off?.mp3");
-    TRequest genrePage;
-    genrePage.Query = "P";
-    const std::string form = Serve(site, genrePage).Body();
+    const std::string form = Serve(site, Get("P")).Body();
     EXPECT_NE(form.find("<tr><td>Rock &amp; Roll</td><td><input type=\"radio\" name=\"Rock &amp; Roll\""),
               std::string::npos) << form;
     EXPECT_NE(form.find("<tr><td>M\xC3\xBAsica Latina</td>"), std::string::npos);

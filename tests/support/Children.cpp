@@ -50,6 +50,10 @@ void BecomeCgiProcess(const TVariables& environment, const std::string& inPath, 
     for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
     RedirectOrExit(inPath, O_RDONLY, 0);
     RedirectOrExit(outPath, O_WRONLY | O_CREAT | O_TRUNC, 1);
+    SetCommandLine(std::move(words));
+}
+
+void SetCommandLine(std::vector<std::string> words) {
     std::vector<char*> argv;
     for (auto& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);

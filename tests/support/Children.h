@@ -19,6 +19,9 @@ int WaitChild(pid_t pid, int timeoutMs = 20000);
 // Both: body in a forked child, and its exit code.
 int RunForked(const std::function<int()>& body, int timeoutMs = 20000);
 
+// The process's command line, as InitProcess takes it: these words.
+void SetCommandLine(std::vector<std::string> words);
+
 using TVariables = std::vector<std::pair<std::string, std::string>>;
 // In a forked child, the process a web server starts for a CGI request:
 // only these environment variables, standard input from inPath, standard

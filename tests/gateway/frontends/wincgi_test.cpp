@@ -79,10 +79,7 @@ struct ProcessSetting {
 void Apply(const ProcessSetting& s, const std::string& program) {
     std::vector<std::string> args = {program};
     args.insert(args.end(), s.Args.begin(), s.Args.end());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    InitProcess(static_cast<int>(args.size()), argv.data());
+    support::SetCommandLine(args);
     const std::pair<const char*, const char*> vars[] = {
         {"SERVER_SOFTWARE", s.ServerSoftware}, {"CGI_VERSION", s.CgiVersion}, {"REQUEST_METHOD", s.RequestMethod}};
     for (const auto& [name, value] : vars) {
