@@ -17,7 +17,7 @@
 struct THTTP_FILTER_CONTEXT;
 
 // Events of the in-process front end; parameters passed by reference may be
-// changed by the handler. They carry no Sender.
+// changed by the handler. They carry no sender.
 using THttpExtensionVersionEvent =
     std::function<void(std::uint32_t& requestVersion, std::string& requestDesc, bool& resultValue)>;
 using THttpFilterProcEvent = std::function<void(THTTP_FILTER_CONTEXT& pfc, std::int32_t notificationType,
