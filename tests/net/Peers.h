@@ -25,6 +25,7 @@
 #include "platform/Exception.h"
 #include "platform/MessageLoop.h"
 #include "tests/support/Children.h"
+#include "tests/support/Failures.h"
 #include "tests/support/Loopback.h"
 
 extern char** environ;
@@ -32,20 +33,10 @@ extern char** environ;
 namespace peers {
 
 using Clock = std::chrono::steady_clock;
+using support::FailureOf;
 using support::FreePort;
 using support::ListenLoopback;
 using support::PumpUntil;
-
-// Runs f and returns the message of the exception it raised ("" if none).
-template <class E = Exception, class F>
-std::string FailureOf(F f) {
-    try {
-        f();
-    } catch (const E& e) {
-        return e.Message;
-    }
-    return "";
-}
 
 // Calls action from the message loop after milliseconds: what a handler of
 // the application would do while a blocking call waits.
