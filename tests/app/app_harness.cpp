@@ -16,12 +16,6 @@ namespace {
 constexpr int SequenceReturned = 71;
 constexpr int DeadlineMs = 30000;
 
-std::string MakeFolder(const char* prefix) {
-    std::string folder = support::MakeTempFolder(prefix);
-    if (folder.empty()) throw std::runtime_error("mkdtemp failed");
-    return folder;
-}
-
 support::TVariables Environment(const TSite& site, const TRequest& request) {
     support::TVariables env = {
         {"SERVER_SOFTWARE", "TestServer/1.0"},
@@ -33,7 +27,7 @@ support::TVariables Environment(const TSite& site, const TRequest& request) {
         {"SCRIPT_NAME", "/audiojs/playlist.cgi"},
         {"REMOTE_HOST", "client.test"},
         {"REMOTE_ADDR", "127.0.0.1"},
-        {"CGI_LOG_DIR", site.Folder + "-io"},
+        {"CGI_LOG_DIR", site.Io()},
     };
     if (!request.Body.empty()) {
         env.emplace_back("CONTENT_LENGTH", std::to_string(request.Body.size()));
@@ -51,26 +45,13 @@ int ChildMain(const TSite& site, const TRequest& request, const std::string& io)
 }
 }  // namespace
 
-TSite::TSite() : Folder(MakeFolder("valsetto-site")) {
-    std::filesystem::create_directory(Folder + "-io");
-}
-
-TSite::~TSite() {
-    support::RemoveFolder(Folder);
-    support::RemoveFolder(Folder + "-io");
-}
-
-void TSite::Put(const std::string& name, const std::string& content) const { support::WriteFileBytes(Path(name), content); }
-std::string TSite::Get(const std::string& name) const { return support::ReadFileBytes(Path(name)); }
-bool TSite::Has(const std::string& name) const { return std::filesystem::exists(Path(name)); }
-
 std::string TAnswer::Body() const {
     const std::size_t end = Output.find("\r\n\r\n");
     return end == std::string::npos ? std::string() : Output.substr(end + 4);
 }
 
 TAnswer Serve(const TSite& site, const TRequest& request) {
-    const std::string io = site.Folder + "-io";
+    const std::string io = site.Io();
     support::WriteFileBytes(io + "/in", request.Body);
     TAnswer answer;
     answer.ExitCode = support::RunForked([&] { return ChildMain(site, request, io); }, DeadlineMs);
