@@ -1,6 +1,7 @@
 #pragma once
-// Forked children for tests, and bounded waits: every wait ends by its
-// deadline, and a child that outlives one is ended by its pid.
+// Forked children for tests, the command line and CGI set-up of a process,
+// and bounded waits: every wait ends by its deadline, and a child that
+// outlives one is ended by its pid.
 #include <functional>
 #include <string>
 #include <utility>
