@@ -1,5 +1,5 @@
 #pragma once
-// Root of every class the program's objects derive from; Sender parameters of
+// Root of every class the program's objects derive from; the sender parameters of
 // events are TObject pointers.
 #include <functional>
 
@@ -12,4 +12,4 @@ public:
 };
 
 // An event holds a method of another object: empty means unassigned.
-using TNotifyEvent = std::function<void(TObject* Sender)>;
+using TNotifyEvent = std::function<void(TObject* sender)>;

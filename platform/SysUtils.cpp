@@ -67,9 +67,9 @@ bool TryStrToInt(std::string_view text, std::int32_t& value) {
     return true;
 }
 
-std::int32_t StrToIntDef(std::string_view text, std::int32_t Default) {
+std::int32_t StrToIntDef(std::string_view text, std::int32_t fallback) {
     std::int32_t value = 0;
-    return TryStrToInt(text, value) ? value : Default;
+    return TryStrToInt(text, value) ? value : fallback;
 }
 
 std::size_t Pos(std::string_view sub, std::string_view text) {

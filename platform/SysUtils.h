@@ -15,9 +15,9 @@ std::string TrimRight(std::string_view text);
 int CompareText(std::string_view a, std::string_view b);
 bool SameText(std::string_view a, std::string_view b);
 std::string IntToStr(std::int64_t value);
-// Decimal with optional sign and surrounding blanks; Default when the text is
+// Decimal with optional sign and surrounding blanks; fallback when the text is
 // not a number or does not fit in 32 bits.
-[[nodiscard]] std::int32_t StrToIntDef(std::string_view text, std::int32_t Default);
+[[nodiscard]] std::int32_t StrToIntDef(std::string_view text, std::int32_t fallback);
 [[nodiscard]] bool TryStrToInt(std::string_view text, std::int32_t& value);
 // 1-based position of sub in text, 0 when absent (the host's Pos).
 std::size_t Pos(std::string_view sub, std::string_view text);

@@ -58,37 +58,37 @@ std::string PathFolder(const std::string& path) {
 
 std::string PathName(const std::string& path) { return path.substr(NameStart(path)); }
 
-std::string ComposeFileName(const std::string& BasePath, const std::string& Dir, bool TakeBaseName,
-                            const std::string& FileName, bool TakeBaseExt, const std::string& Ext) {
+std::string ComposeFileName(const std::string& basePath, const std::string& dir, bool takeBaseName,
+                            const std::string& fileName, bool takeBaseExt, const std::string& ext) {
     // A file name with a drive is taken as it stands.
-    if (HasDrive(FileName)) return FileName;
-    // The folder: BasePath's, unless Dir has a drive of its own.
+    if (HasDrive(fileName)) return fileName;
+    // The folder: basePath's, unless dir has a drive of its own.
     std::string folder;
-    if (!HasDrive(Dir)) {
-        folder.append(BasePath, 0, NameStart(BasePath));
+    if (!HasDrive(dir)) {
+        folder.append(basePath, 0, NameStart(basePath));
         folder += '\\';
     }
-    folder += Dir;
+    folder += dir;
     folder += '\\';
-    // Name and extension from BasePath, where asked for.
+    // Name and extension from basePath, where asked for.
     std::string name;
     std::string extension;
-    const std::string baseName = BasePath.substr(NameStart(BasePath));
+    const std::string baseName = basePath.substr(NameStart(basePath));
     const std::size_t baseDot = baseName.find('.');
-    if ((TakeBaseName || TakeBaseExt) && baseDot != std::string::npos) {
-        if (TakeBaseName) name = baseName.substr(0, baseDot);
-        if (TakeBaseExt) extension = baseName.substr(baseDot + 1);
+    if ((takeBaseName || takeBaseExt) && baseDot != std::string::npos) {
+        if (takeBaseName) name = baseName.substr(0, baseDot);
+        if (takeBaseExt) extension = baseName.substr(baseDot + 1);
     }
-    // FileName adds its name, and its extension unless Ext is given.
-    const std::size_t dot = FileName.find('.');
+    // fileName adds its name, and its extension unless ext is given.
+    const std::size_t dot = fileName.find('.');
     if (dot == std::string::npos) {
-        name += FileName;
+        name += fileName;
     } else {
-        name += FileName.substr(0, dot);
-        if (Ext.empty()) extension += FileName.substr(dot + 1);
+        name += fileName.substr(0, dot);
+        if (ext.empty()) extension += fileName.substr(dot + 1);
     }
     // Put together, with "\\" and "\.\" collapsed to one separator.
-    extension += Ext;
+    extension += ext;
     folder += name;
     folder += '.';
     folder += extension;
@@ -97,23 +97,23 @@ std::string ComposeFileName(const std::string& BasePath, const std::string& Dir,
 
 std::string ExecutableFileName() { return RunningAsLibrary ? ModuleFileName() : ParamStr(0); }
 
-int FindFileInfo(const std::string& Path, int Attributes, TSearchRec& Info) {
+int FindFileInfo(const std::string& path, int attributes, TSearchRec& info) {
     TSearchRec found;
-    const int result = FindFirst(Path, Attributes, found);
+    const int result = FindFirst(path, attributes, found);
     if (result == 0) {
-        Info.Time = found.Time;
-        Info.Size = found.Size;
-        Info.Attr = found.Attr;
-        Info.Name = found.Name;
-        Info.ExcludeAttr = found.ExcludeAttr;
+        info.Time = found.Time;
+        info.Size = found.Size;
+        info.Attr = found.Attr;
+        info.Name = found.Name;
+        info.ExcludeAttr = found.ExcludeAttr;
     }
     FindClose(found);
     return result;
 }
 
-std::unique_ptr<TStringList> TextToStringList(std::string_view Text) {
+std::unique_ptr<TStringList> TextToStringList(std::string_view text) {
     auto list = std::make_unique<TStringList>();
-    list->SetText(Text);
+    list->SetText(text);
     return list;
 }
 
@@ -124,13 +124,13 @@ std::string TwoDigits(int value) {
 }
 }  // namespace
 
-std::string FormatHttpDate(TDateTime DateTime) {
+std::string FormatHttpDate(TDateTime dateTime) {
     // To UTC by the zone's present offset.
     TTimeZoneInformation zone;
     const int state = GetTimeZoneInformation(zone);
     int offset = zone.Bias + zone.StandardBias;
     if (state == TIME_ZONE_ID_DAYLIGHT) offset += zone.DaylightBias;
-    const TDateTime utc = DateTime + offset / 1440.0;
+    const TDateTime utc = dateTime + offset / 1440.0;
     // Names that do not depend on the locale.
     static const std::string days = "SunMonTueWedThuFriSat";
     static const std::string months = "JanFebMarAprMayJunJulAugSepOctNovDec";
@@ -156,17 +156,17 @@ std::string GetEnvVariable(const std::string& name) {
     return value;
 }
 
-std::string ReplaceChar(char Old, char New, std::string_view Text) {
-    std::string result(Text);
-    std::replace(result.begin(), result.end(), Old, New);
+std::string ReplaceChar(char from, char to, std::string_view text) {
+    std::string result(text);
+    std::replace(result.begin(), result.end(), from, to);
     return result;
 }
 
-bool HasDrive(std::string_view Path) {
-    if (!Path.empty() && (Path[0] == '\\' || Path[0] == '/')) return true;
-    return Path.size() >= 3 && Path[1] == ':' && Path[2] == '\\';
+bool HasDrive(std::string_view path) {
+    if (!path.empty() && (path[0] == '\\' || path[0] == '/')) return true;
+    return path.size() >= 3 && path[1] == ':' && path[2] == '\\';
 }
 
 // On this host a rooted path ("\..." or "/...") counts as having its drive,
 // and there is no system drive letter to add: a relative path stays relative.
-std::string AddSystemDrive(const std::string& Path) { return Path; }
+std::string AddSystemDrive(const std::string& path) { return path; }

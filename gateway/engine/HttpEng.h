@@ -28,13 +28,13 @@ inline constexpr const char* EngineVersionText = "Valsetto gateway 1.0";
 
 enum TDebugMode : std::uint8_t { NoDebug = 0, DebugException = 1, DebugAlways = 2 };
 
-// Sender is the engine that runs the request (for the form's selecting
+// The sender is the engine that runs the request (for the form's selecting
 // component, the inner front end, not the component itself).
 using TExecRequestEvent = TNotifyEvent;
 using TFirstExecRequestEvent = TNotifyEvent;
 using TLastExecRequestEvent = TNotifyEvent;
 using TPrepareRequestEvent = TNotifyEvent;
-using TRequestErrorEvent = std::function<void(TObject* Sender, const Exception& ErrorReason)>;
+using TRequestErrorEvent = std::function<void(TObject* sender, const Exception& errorReason)>;
 
 // Which request methods the engine accepts. Put can never become true: the
 // engine has no handling of PUT requests.
@@ -84,7 +84,7 @@ public:
     const TStringList& Fields() const;
     const TStringList& ServerVariables() const;
 
-    // Front-end operations. Value empty means Name is a complete line (a
+    // Front-end operations. An empty value means name is a complete line (a
     // status line such as "HTTP/1.0 200 OK").
     virtual void SendHeaderLine(const std::string& name, const std::string& value) = 0;
     virtual void EndHeaderBlock() = 0;
@@ -147,25 +147,25 @@ public:
     virtual void SendHeader();
     virtual void ClearOutput();
     virtual void AddHeader(const std::string& name, const std::string& value);
-    virtual void AddDownloadHeaders(const std::string& ContentType, const std::string& FileName);
-    virtual void Write(std::string_view Text);
-    virtual void WriteLn(std::string_view Text);
-    virtual void WriteStream(TStream& Stream);
-    virtual void WriteBuffer(const void* Buffer, int Count);
+    virtual void AddDownloadHeaders(const std::string& contentType, const std::string& fileName);
+    virtual void Write(std::string_view text);
+    virtual void WriteLn(std::string_view text);
+    virtual void WriteStream(TStream& stream);
+    virtual void WriteBuffer(const void* buffer, int count);
 
-    // Input: up to Count body bytes; -1 when there is no input stream.
-    virtual int ReadContent(void* Buffer, int Count);
+    // Input: up to count body bytes; -1 when there is no input stream.
+    virtual int ReadContent(void* buffer, int count);
     virtual std::string ServerVariable(const std::string& name);
-    // The field's value, or Default when absent or empty.
-    virtual std::string FieldValue(const std::string& name, const std::string& Default);
+    // The field's value, or fallback when absent or empty.
+    virtual std::string FieldValue(const std::string& name, const std::string& fallback);
 
     // Ends the gateway process (HttpTerminate).
     virtual void Shutdown();
 
     virtual TCriticalSection* CreateLock();
-    virtual void EnterLock(TCriticalSection* Lock);    // nothing for none
-    virtual void LeaveLock(TCriticalSection* Lock);    // nothing for none
-    virtual void DestroyLock(TCriticalSection* Lock);  // nothing for none
+    virtual void EnterLock(TCriticalSection* lock);    // nothing for none
+    virtual void LeaveLock(TCriticalSection* lock);    // nothing for none
+    virtual void DestroyLock(TCriticalSection* lock);  // nothing for none
 
     // A new unsorted list of the field names, in list order.
     virtual std::unique_ptr<TStringList> FieldNames();
@@ -173,7 +173,7 @@ public:
     // Runs one request on the calling thread and takes ownership of the two
     // streams (freed once when they are the same object) and of the list.
     void ProcessRequest(TStream* input, TStream* output, TStringList* variables);
-    void HandleRequestException(const Exception& E);
+    void HandleRequestException(const Exception& e);
     // Starts plain-text debug output: status line and text/plain go out
     // now; later header lines are dropped and the debug dump follows.
     void StartDebugOutput();
@@ -187,7 +187,7 @@ public:
 private:
     void BindRequest(TStream* input, TStream* output, TStringList* variables);
     void RunHandlers();
-    void HandleFailure(const Exception& E);
+    void HandleFailure(const Exception& e);
     void FinishAfterHandlers();
     void AddContentLength();
     void CompleteHeaderBlock();
@@ -199,22 +199,22 @@ private:
 };
 
 // The default error page and its log line.
-void ReportException(const Exception& E);
+void ReportException(const Exception& e);
 // Refused, never sent: a header line break would split the response.
 inline constexpr const char* HeaderLineBreakMessage = "Header name or value holds a line break";
 void RefuseLineBreaks(const std::string& name, const std::string& value);
 
 // Request routines: act on the calling thread's CurrentEngine; on a thread
-// without one they do nothing and look-ups return empty (or Default).
-void HttpWrite(std::string_view Text);  // Text and CR LF
+// without one they do nothing and look-ups return empty (or fallback).
+void HttpWrite(std::string_view text);  // text and CR LF
 void HttpSendHeader();
 std::string HttpServerVariable(const std::string& name);
-std::string HttpFieldValue(const std::string& name, const std::string& Default = "");
+std::string HttpFieldValue(const std::string& name, const std::string& fallback = "");
 THttpEngine* CurrentHttpEngine();
 
 // One line to the gateway log file ("CGI_LOG_DIR", else the executable's
 // ".\log" folder); never raises.
-void HttpLog(const std::string& Message);
+void HttpLog(const std::string& message);
 // Sends what is pending, stops the watchdog, frees the application's forms
 // and ends the process with exit code 0 (returns only inside a host server).
 void HttpTerminate();

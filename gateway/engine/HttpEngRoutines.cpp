@@ -8,8 +8,8 @@
 
 THttpEngine* CurrentHttpEngine() { return RequestContext.CurrentEngine; }
 
-void HttpWrite(std::string_view Text) {
-    if (THttpEngine* engine = RequestContext.CurrentEngine) engine->WriteLn(Text);
+void HttpWrite(std::string_view text) {
+    if (THttpEngine* engine = RequestContext.CurrentEngine) engine->WriteLn(text);
 }
 
 void HttpSendHeader() {
@@ -21,9 +21,9 @@ std::string HttpServerVariable(const std::string& name) {
     return engine != nullptr ? engine->ServerVariable(name) : std::string();
 }
 
-std::string HttpFieldValue(const std::string& name, const std::string& Default) {
+std::string HttpFieldValue(const std::string& name, const std::string& fallback) {
     THttpEngine* engine = RequestContext.CurrentEngine;
-    return engine != nullptr ? engine->FieldValue(name, Default) : Default;
+    return engine != nullptr ? engine->FieldValue(name, fallback) : fallback;
 }
 
 namespace {
@@ -41,7 +41,7 @@ std::string LogDirectory(const std::string& executable) {
 }
 }  // namespace
 
-void HttpLog(const std::string& Message) {
+void HttpLog(const std::string& message) {
     try {
         // The log file is named after the executable, in the log folder.
         const std::string executable = ExecutableFileName();
@@ -50,7 +50,7 @@ void HttpLog(const std::string& Message) {
         // One append per line, so concurrent writers never tear one; a log
         // about to pass its bound is first moved aside.
         const std::string line =
-            DateTimeToStr(Now()) + ",  " + IntToStr(RequestContext.RequestId) + " : " + Message + "\r\n";
+            DateTimeToStr(Now()) + ",  " + IntToStr(RequestContext.RequestId) + " : " + message + "\r\n";
         static_cast<void>(AppendBounded(file, line, LogFileLimit));
         ProcessMessages();
         // In a debug mode the line also goes to the dump's user log.

@@ -171,12 +171,12 @@ void THttpEngine::Shutdown() { HttpTerminate(); }
 
 TCriticalSection* THttpEngine::CreateLock() { return new TCriticalSection(); }
 
-void THttpEngine::EnterLock(TCriticalSection* Lock) {
-    if (Lock != nullptr) Lock->Enter();
+void THttpEngine::EnterLock(TCriticalSection* lock) {
+    if (lock != nullptr) lock->Enter();
 }
 
-void THttpEngine::LeaveLock(TCriticalSection* Lock) {
-    if (Lock != nullptr) Lock->Leave();
+void THttpEngine::LeaveLock(TCriticalSection* lock) {
+    if (lock != nullptr) lock->Leave();
 }
 
-void THttpEngine::DestroyLock(TCriticalSection* Lock) { delete Lock; }
+void THttpEngine::DestroyLock(TCriticalSection* lock) { delete lock; }

@@ -96,7 +96,7 @@ bool AtEndForGood(TStream& stream) {
 }
 }  // namespace
 
-int THttpEngine::ReadContent(void* Buffer, int Count) {
+int THttpEngine::ReadContent(void* buffer, int count) {
     TRequestContext& ctx = RequestContext;
     // No input stream: nothing can be read.
     if (ctx.InputStream == nullptr) return -1;
@@ -107,13 +107,13 @@ int THttpEngine::ReadContent(void* Buffer, int Count) {
     // byte); a negative answer ends the read. Without a watchdog to end a
     // stalled process, the read itself gives up after the body-read timeout
     // without data.
-    auto* bytes = static_cast<char*>(Buffer);
+    auto* bytes = static_cast<char*>(buffer);
     int total = 0;
     int last = 0;
     std::uint32_t lastData = GetTickCount();
-    while (total < Count && last >= 0) {
+    while (total < count && last >= 0) {
         ProcessMessages();
-        last = ctx.InputStream->Read(bytes + total, std::min(Count - total, EngineLimits::ReadPiece));
+        last = ctx.InputStream->Read(bytes + total, std::min(count - total, EngineLimits::ReadPiece));
         if (last > 0) {
             ArmWatchDog(true);
             total += last;
@@ -135,10 +135,10 @@ int THttpEngine::ReadContent(void* Buffer, int Count) {
     return total;
 }
 
-std::string THttpEngine::FieldValue(const std::string& name, const std::string& Default) {
-    if (!RequestContext.FieldList) return Default;
+std::string THttpEngine::FieldValue(const std::string& name, const std::string& fallback) {
+    if (!RequestContext.FieldList) return fallback;
     std::string value = RequestContext.FieldList->Values(name);
-    return value.empty() ? Default : value;
+    return value.empty() ? fallback : value;
 }
 
 std::unique_ptr<TStringList> THttpEngine::FieldNames() {

@@ -12,27 +12,27 @@
 #include "platform/Process.h"
 #include "platform/SysUtils.h"
 
-void THttpEngine::Write(std::string_view Text) {
-    if (Text.empty() || !RequestContext.OutputBuffer) return;
-    RequestContext.OutputBuffer->WriteString(Text);
+void THttpEngine::Write(std::string_view text) {
+    if (text.empty() || !RequestContext.OutputBuffer) return;
+    RequestContext.OutputBuffer->WriteString(text);
 }
 
-void THttpEngine::WriteLn(std::string_view Text) {
-    std::string line(Text);
+void THttpEngine::WriteLn(std::string_view text) {
+    std::string line(text);
     line += "\r\n";
     Write(line);
 }
 
-void THttpEngine::WriteBuffer(const void* Buffer, int Count) {
-    if (Count <= 0 || !RequestContext.OutputBuffer) return;
-    RequestContext.OutputBuffer->Write(Buffer, Count);
+void THttpEngine::WriteBuffer(const void* buffer, int count) {
+    if (count <= 0 || !RequestContext.OutputBuffer) return;
+    RequestContext.OutputBuffer->Write(buffer, count);
 }
 
-void THttpEngine::WriteStream(TStream& Stream) {
+void THttpEngine::WriteStream(TStream& stream) {
     if (!RequestContext.OutputBuffer) return;
     char piece[EngineLimits::ReadPiece];
     for (;;) {
-        const int got = Stream.Read(piece, EngineLimits::ReadPiece);
+        const int got = stream.Read(piece, EngineLimits::ReadPiece);
         if (got <= 0) return;
         RequestContext.OutputBuffer->Write(piece, got);
         ProcessMessages();
@@ -56,10 +56,10 @@ void THttpEngine::ClearOutput() {
     if (RequestContext.OutputBuffer) RequestContext.OutputBuffer->Clear();
 }
 
-void THttpEngine::AddDownloadHeaders(const std::string& ContentType, const std::string& FileName) {
-    std::string type = Trim(ContentType);
+void THttpEngine::AddDownloadHeaders(const std::string& contentType, const std::string& fileName) {
+    std::string type = Trim(contentType);
     if (type.empty()) type = "application/binary";
-    std::string bare = FileName;
+    std::string bare = fileName;
     const std::size_t slash = bare.rfind('\\');
     if (slash != std::string::npos) bare = bare.substr(slash + 1);
     // A quoted string (RFC 6266, 4.1; RFC 9110, 5.6.4): '"' and "\" escaped,

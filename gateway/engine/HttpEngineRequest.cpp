@@ -90,12 +90,12 @@ void THttpEngine::RunHandlers() {
     if (!EngineSettings::ConsoleFrontEnd) AddContentLength();
 }
 
-void THttpEngine::HandleFailure(const Exception& E) {
+void THttpEngine::HandleFailure(const Exception& e) {
     if (!OnRequestError) {
-        HandleRequestException(E);
+        HandleRequestException(e);
         return;
     }
-    Guarded([&] { Fire(OnRequestError, this, E); }, [this](const Exception& again) { HandleRequestException(again); });
+    Guarded([&] { Fire(OnRequestError, this, e); }, [this](const Exception& again) { HandleRequestException(again); });
 }
 
 void THttpEngine::FinishAfterHandlers() {
@@ -119,14 +119,14 @@ void THttpEngine::AddContentLength() {
     AddHeader("Connection", "Keep-Alive");
 }
 
-void THttpEngine::HandleRequestException(const Exception& E) {
+void THttpEngine::HandleRequestException(const Exception& e) {
     if (DebugMode != NoDebug) StartDebugOutput();
-    ReportException(E);
+    ReportException(e);
 }
 
-void ReportException(const Exception& E) {
+void ReportException(const Exception& e) {
     // The log line comes first, whatever follows.
-    if (EngineSettings::LogExceptions) HttpLog("Unhandled Exception: " + E.Message);
+    if (EngineSettings::LogExceptions) HttpLog("Unhandled Exception: " + e.Message);
     THttpEngine* engine = RequestContext.CurrentEngine;
     if (engine == nullptr) return;
     // The page replaces what is pending; in a debug mode the message
@@ -137,7 +137,7 @@ void ReportException(const Exception& E) {
             if (!ctx.DebugDumpActive) engine->ClearOutput();
             if (!ctx.HeaderSent) engine->AddHeader("content-type", "text/html");
             if (!ctx.DebugDumpActive)
-                engine->WriteLn("<html><body>Unhandled Exception: " + HtmlEscape(E.Message) + "</body></html>");
+                engine->WriteLn("<html><body>Unhandled Exception: " + HtmlEscape(e.Message) + "</body></html>");
         } catch (...) {
         }
     }

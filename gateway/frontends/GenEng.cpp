@@ -84,12 +84,12 @@ void TGeneralHttpEngine::RunDeferred() {
     CopyEngineSettings(ConcreteCgiEngine);
     try {
         ConcreteCgiEngine->RunProcessRequest();
-    } catch (const std::exception& E) {
+    } catch (const std::exception& e) {
         // A request that cannot even start (a Windows CGI data file naming
         // no output file it can create) has nobody to answer. Left to the
         // form's creation it would abort the process, or leave it waiting
         // in the message loop for ever: log it and end as a request would.
-        HttpLog(E.what());
+        HttpLog(e.what());
         if (!ConcreteCgiEngine->CGIAutoTerminate) throw;
         HttpTerminate();
     }

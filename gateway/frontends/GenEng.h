@@ -17,14 +17,14 @@
 struct THTTP_FILTER_CONTEXT;
 
 // Events of the in-process front end; parameters passed by reference may be
-// changed by the handler. They carry no Sender.
+// changed by the handler. They carry no sender.
 using THttpExtensionVersionEvent =
-    std::function<void(std::uint32_t& RequestVersion, std::string& RequestDesc, bool& ResultValue)>;
-using THttpFilterProcEvent = std::function<void(THTTP_FILTER_CONTEXT& pfc, std::int32_t NotificationType,
-                                                void* pvNotification, std::int32_t& ResultValue)>;
+    std::function<void(std::uint32_t& requestVersion, std::string& requestDesc, bool& resultValue)>;
+using THttpFilterProcEvent = std::function<void(THTTP_FILTER_CONTEXT& pfc, std::int32_t notificationType,
+                                                void* pvNotification, std::int32_t& resultValue)>;
 using THttpFilterVersionEvent =
-    std::function<void(std::int32_t& ServerFilterVersion, std::int32_t& FilterVersion, std::string& FilterDesc,
-                       std::int32_t& Flags, bool& ResultValue)>;
+    std::function<void(std::int32_t& serverFilterVersion, std::int32_t& filterVersion, std::string& filterDesc,
+                       std::int32_t& flags, bool& resultValue)>;
 
 // What the in-process front end offers the selection: its three events. The
 // in-process engine derives from THttpEngine and from this interface.
@@ -62,7 +62,7 @@ public:
     // Forwards to the thread's CurrentEngine when that is another engine.
     void Shutdown() override;
     // The general component writes nothing.
-    void SendHeaderLine(const std::string& Name, const std::string& Value) override;
+    void SendHeaderLine(const std::string& name, const std::string& value) override;
     void EndHeaderBlock() override;
 
     // Sets every setting of this component on target through target's own

@@ -75,8 +75,8 @@ void TOwnerCreateHook::ServeWhenOwnerCreated(const THttpEngine& engine, TCustomM
         return;
     }
     SavedOwnerCreate = module->OnCreate;
-    module->OnCreate = [this, &engine, serve = std::move(serve)](TObject* Sender) {
-        if (SavedOwnerCreate && !HandsRequestToNewServer(engine)) SavedOwnerCreate(Sender);
+    module->OnCreate = [this, &engine, serve = std::move(serve)](TObject* sender) {
+        if (SavedOwnerCreate && !HandsRequestToNewServer(engine)) SavedOwnerCreate(sender);
         serve();
     };
     Hooked = true;

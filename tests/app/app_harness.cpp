@@ -1,19 +1,12 @@
 #include "tests/app/app_harness.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
-#include <thread>
 
 #include "app/OnlineUnit.h"
 #include "gateway/frontends/GatewayUnits.h"
 #include "platform/Process.h"
+#include "tests/support/Children.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempFolder.h"
 
@@ -21,16 +14,10 @@ namespace {
 // Exit code of a child whose main sequence returned instead of ending the
 // process.
 constexpr int SequenceReturned = 71;
-constexpr auto Deadline = std::chrono::seconds(30);
+constexpr int DeadlineMs = 30000;
 
-std::string MakeFolder(const char* prefix) {
-    std::string folder = support::MakeTempFolder(prefix);
-    if (folder.empty()) throw std::runtime_error("mkdtemp failed");
-    return folder;
-}
-
-std::vector<std::pair<std::string, std::string>> Environment(const TSite& site, const TRequest& request) {
-    std::vector<std::pair<std::string, std::string>> env = {
+support::TVariables Environment(const TSite& site, const TRequest& request) {
+    support::TVariables env = {
         {"SERVER_SOFTWARE", "TestServer/1.0"},
         {"GATEWAY_INTERFACE", "CGI/1.1"},
         {"SERVER_PROTOCOL", "HTTP/1.0"},
@@ -40,7 +27,7 @@ std::vector<std::pair<std::string, std::string>> Environment(const TSite& site, 
         {"SCRIPT_NAME", "/audiojs/playlist.cgi"},
         {"REMOTE_HOST", "client.test"},
         {"REMOTE_ADDR", "127.0.0.1"},
-        {"CGI_LOG_DIR", site.Folder + "-io"},
+        {"CGI_LOG_DIR", site.Io()},
     };
     if (!request.Body.empty()) {
         env.emplace_back("CONTENT_LENGTH", std::to_string(request.Body.size()));
@@ -50,51 +37,13 @@ std::vector<std::pair<std::string, std::string>> Environment(const TSite& site, 
     return env;
 }
 
-[[noreturn]] void ChildMain(const TSite& site, const TRequest& request, const std::string& io) {
-    clearenv();
-    for (const auto& [name, value] : Environment(site, request)) setenv(name.c_str(), value.c_str(), 1);
-    support::RedirectOrExit(io + "/in", O_RDONLY, 0);
-    support::RedirectOrExit(io + "/out", O_WRONLY | O_CREAT | O_TRUNC, 1);
-    std::string program = site.Path("playlist.cgi");
-    char* argv[] = {program.data(), nullptr};
-    InitProcess(1, argv);
+int ChildMain(const TSite& site, const TRequest& request, const std::string& io) {
+    support::BecomeCgiProcess(Environment(site, request), io + "/in", io + "/out", {site.Path("playlist.cgi")});
     StartGatewayUnits();
     RunApplication();
-    _exit(SequenceReturned);
-}
-
-// Polls so that a child that hangs is killed at the deadline.
-void WaitFor(pid_t pid, TAnswer& answer) {
-    const auto until = std::chrono::steady_clock::now() + Deadline;
-    int status = 0;
-    for (;;) {
-        const pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid) break;
-        if (done < 0) return;
-        if (std::chrono::steady_clock::now() > until) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    answer.Exited = WIFEXITED(status);
-    answer.ExitCode = answer.Exited ? WEXITSTATUS(status) : -1;
+    return SequenceReturned;
 }
 }  // namespace
-
-TSite::TSite() : Folder(MakeFolder("valsetto-site")) {
-    std::filesystem::create_directory(Folder + "-io");
-}
-
-TSite::~TSite() {
-    support::RemoveFolder(Folder);
-    support::RemoveFolder(Folder + "-io");
-}
-
-void TSite::Put(const std::string& name, const std::string& content) const { support::WriteFileBytes(Path(name), content); }
-std::string TSite::Get(const std::string& name) const { return support::ReadFileBytes(Path(name)); }
-bool TSite::Has(const std::string& name) const { return std::filesystem::exists(Path(name)); }
 
 std::string TAnswer::Body() const {
     const std::size_t end = Output.find("\r\n\r\n");
@@ -102,13 +51,11 @@ std::string TAnswer::Body() const {
 }
 
 TAnswer Serve(const TSite& site, const TRequest& request) {
-    const std::string io = site.Folder + "-io";
+    const std::string io = site.Io();
     support::WriteFileBytes(io + "/in", request.Body);
     TAnswer answer;
-    const pid_t pid = fork();
-    if (pid < 0) return answer;
-    if (pid == 0) ChildMain(site, request, io);
-    WaitFor(pid, answer);
+    answer.ExitCode = support::RunForked([&] { return ChildMain(site, request, io); }, DeadlineMs);
+    answer.Exited = answer.ExitCode >= 0;
     answer.Output = support::ReadFileBytes(io + "/out");
     return answer;
 }

@@ -3,25 +3,20 @@
 // runs the CGI program: a site folder holding the program path, a controlled
 // environment, the body on standard input and the answer read back from
 // standard output.
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
 
-// A temporary site folder; the program is "playlist.cgi" in it. Removed
-// with the object.
-class TSite {
+#include "tests/app/music_test_site.h"
+
+// A music site whose program is "playlist.cgi" in the program folder, with a
+// folder beside that for the child's standard streams and the gateway log.
+class TSite : public TMusicSite {
 public:
-    TSite();
-    ~TSite();
-    TSite(const TSite&) = delete;
-    TSite& operator=(const TSite&) = delete;
-
-    std::string Path(const std::string& name) const { return Folder + "/" + name; }
-    void Put(const std::string& name, const std::string& content) const;
-    std::string Get(const std::string& name) const;
-    bool Has(const std::string& name) const;
-
-    std::string Folder;  // OS form
+    TSite() { std::filesystem::create_directory(Io()); }
+    std::string Path(const std::string& name) const { return ProgramFolderOs() + "/" + name; }
+    std::string Io() const { return ProgramFolderOs() + "-io"; }
 };
 
 struct TRequest {

@@ -22,6 +22,7 @@
 #include "platform/Random.h"
 #include "tests/app/music_test_request.h"
 #include "tests/app/music_test_site.h"
+#include "tests/support/Children.h"
 
 namespace fs = std::filesystem;
 
@@ -61,9 +62,7 @@ public:
     }
     // Points the process at this site's program again.
     void Activate() const {
-        std::string executable = Program("playlist.cgi");
-        char* argv[] = {executable.data(), nullptr};
-        InitProcess(1, argv);
+        support::SetCommandLine({Program("playlist.cgi")});
     }
 
     std::string Program(const std::string& relative) const { return site.ProgramFolderOs() + "/" + relative; }

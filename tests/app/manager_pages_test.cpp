@@ -77,7 +77,7 @@ TEST(CheckPassword, GatesTheManagerPage) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.stored) + " / " + c.query);
         TSite site;
-        site.Put("playlist.opt", Record(PasswordOnly(c.stored)));
+        site.Write("playlist.opt", Record(PasswordOnly(c.stored)));
         const std::vector<std::string> lines = Lines(Serve(site, Get(c.query)).Body());
         ASSERT_FALSE(lines.empty());
         if (c.opens) {
@@ -92,7 +92,7 @@ TEST(CheckPassword, GatesTheManagerPage) {
 
 TEST(ManagerPage, ShowsEveryStoredFieldAndLinksWithThePassword) {
     TSite site;
-    site.Put("playlist.opt", Record({"mail.test", "op", "from@test", "pw1", "err@test", "10.0.0.9", "10.0.0.8", 0}));
+    site.Write("playlist.opt", Record({"mail.test", "op", "from@test", "pw1", "err@test", "10.0.0.9", "10.0.0.8", 0}));
     const std::vector<std::string> lines = Lines(Serve(site, Get("Xpw1")).Body());
     ASSERT_EQ(lines.size(), 21u);
     const std::string target = "http://localhost:8080/audiojs/playlist.cgi";
@@ -125,7 +125,7 @@ TEST(ManagerPage, LongRowsAreCutAt255Characters) {
         const std::string host(c.hostLength, 'h');
         TStoredOptions stored;
         stored.host = host;
-        site.Put("playlist.opt", Record(stored));
+        site.Write("playlist.opt", Record(stored));
         const std::vector<std::string> lines = Lines(Serve(site, Get("X")).Body());
         ASSERT_EQ(lines.size(), 21u);
         const std::string full =
@@ -139,7 +139,7 @@ TEST(ManagerPage, LongRowsAreCutAt255Characters) {
 TEST(ManagerPage, FreshInstallAfterDiagnosticsOffOpensWithEmptyFields) {
     TSite site;
     Serve(site, Get("d"));
-    ASSERT_EQ(site.Get("playlist.opt").size(), RecordSize);
+    ASSERT_EQ(site.Read("playlist.opt").size(), RecordSize);
     const std::vector<std::string> lines = Lines(Serve(site, Get("X")).Body());
     ASSERT_EQ(lines.size(), 21u);
     for (int i = 5; i <= 11; ++i) EXPECT_NE(lines[i].find("value=\"\"></td></tr>"), std::string::npos) << lines[i];
@@ -148,19 +148,19 @@ TEST(ManagerPage, FreshInstallAfterDiagnosticsOffOpensWithEmptyFields) {
 TEST(ManagerForm, SubmittingChangesNothing) {
     TSite site;
     const std::string stored = Record(PasswordOnly("pw"));
-    site.Put("playlist.opt", stored);
+    site.Write("playlist.opt", stored);
     TRequest post;
     post.Method = "POST";
     post.Body = "command=manage&password=new&host=elsewhere&diagnostics=off";
     EXPECT_EQ(Serve(site, post).Body(), "");
     EXPECT_EQ(Serve(site, Get("Epw")).Body(), "");
-    EXPECT_EQ(site.Get("playlist.opt"), stored);
+    EXPECT_EQ(site.Read("playlist.opt"), stored);
 }
 
 TEST(Report, ListsVariablesIntoPageAndTraceAndRestoresDiagnostics) {
     TSite site;
     const std::string stored = Record(PasswordOnly(""));  // diagnostics off
-    site.Put("playlist.opt", stored);
+    site.Write("playlist.opt", stored);
     TRequest request = Get("S");
     request.Extra = {{"HTTP_X_PROBE", "<b>&\"x\""}};
     const std::string body = Serve(site, request).Body();
@@ -174,14 +174,14 @@ TEST(Report, ListsVariablesIntoPageAndTraceAndRestoresDiagnostics) {
     // What the client sent is shown as text, not markup.
     EXPECT_NE(body.find("HTTP_X_PROBE=&lt;b&gt;&amp;&quot;x&quot;<br>"), std::string::npos);
 
-    const std::string trace = site.Get("Tunewright.tst");
+    const std::string trace = site.Read("Tunewright.tst");
     EXPECT_NE(trace.find("REQUEST_METHOD=GET\r\n"), std::string::npos);
     EXPECT_NE(trace.find("HTTP_X_PROBE=<b>&\"x\"\r\n"), std::string::npos);
     EXPECT_NE(trace.rfind("S\r\n", 0), 0u);  // the query came while diagnostics were off
     EXPECT_EQ(static_cast<int>(lines.size()), 3 + static_cast<int>(Lines(trace).size()));
-    EXPECT_EQ(site.Get("playlist.opt"), stored);
+    EXPECT_EQ(site.Read("playlist.opt"), stored);
 
     Serve(site, Get("Zafter"));
-    EXPECT_EQ(site.Get("Tunewright.tst"), trace);
+    EXPECT_EQ(site.Read("Tunewright.tst"), trace);
 }
 }  // namespace

@@ -8,11 +8,6 @@
 #include "tests/support/Files.h"
 
 namespace {
-void AddSong(const TSite& site, const std::string& genre, const std::string& song) {
-    std::filesystem::create_directories(site.Path(genre));
-    support::WriteFileBytes(site.Path(genre + "/" + song), "");
-}
-
 int Occurrences(const std::string& text, const std::string& what) {
     int count = 0;
     for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
@@ -23,11 +18,9 @@ int Occurrences(const std::string& text, const std::string& what) {
 
 TEST(MusicRequests, GenrePageFollowsTheIndexReport) {
     TSite site;
-    AddSong(site, "Cha Cha", "a.mp3");
-    AddSong(site, "Rock.n.Roll", "b.mp3");
-    TRequest request;
-    request.Query = "P";
-    const TAnswer answer = Serve(site, request);
+    site.AddGenre("Cha Cha", {"a.mp3"}, false);
+    site.AddGenre("Rock.n.Roll", {"b.mp3"}, false);
+    const TAnswer answer = Serve(site, Get("P"));
     ASSERT_TRUE(answer.Exited);
     const std::string body = answer.Body();
     EXPECT_EQ(body.find("<html><body bgcolor=\"#FFFFFF\" text=\"#0000AA\">\r\n<font size=4> - REPORT -</font><p>\r\n"
@@ -41,28 +34,26 @@ TEST(MusicRequests, GenrePageFollowsTheIndexReport) {
     ASSERT_NE(chaCha, std::string::npos);
     ASSERT_NE(rock, std::string::npos);
     EXPECT_LT(chaCha, rock);
-    EXPECT_TRUE(site.Has("folders.txt"));
-    EXPECT_TRUE(site.Has("MP3filelist.txt"));
+    EXPECT_TRUE(site.Exists("folders.txt"));
+    EXPECT_TRUE(site.Exists("MP3filelist.txt"));
 }
 
 TEST(MusicRequests, IndexCommandWritesOnlyTheReport) {
     TSite site;
-    AddSong(site, "Tango", "t.mp3");
-    TRequest request;
-    request.Query = "I";
-    const std::string body = Serve(site, request).Body();
+    site.AddGenre("Tango", {"t.mp3"}, false);
+    const std::string body = Serve(site, Get("I")).Body();
     EXPECT_EQ(Occurrences(body, "\r\n"), 4) << body;
-    EXPECT_NE(site.Get("MusicIndex.txt").find(">t</a></li>\r\n"), std::string::npos);
+    EXPECT_NE(site.Read("MusicIndex.txt").find(">t</a></li>\r\n"), std::string::npos);
 }
 
 TEST(MusicRequests, PlaylistPostDrawsFromTheCheckedGenresOnly) {
     TSite site;
     for (int i = 0; i < 20; ++i) {
-        AddSong(site, "Cha Cha", "c" + std::to_string(i) + ".mp3");
-        AddSong(site, "Rumba", "r" + std::to_string(i) + ".mp3");
-        AddSong(site, "Tango", "t" + std::to_string(i) + ".mp3");
+        site.AddGenre("Cha Cha", {"c" + std::to_string(i) + ".mp3"}, false);
+        site.AddGenre("Rumba", {"r" + std::to_string(i) + ".mp3"}, false);
+        site.AddGenre("Tango", {"t" + std::to_string(i) + ".mp3"}, false);
     }
-    site.Put("index.txt", "<html><ul>\r\n<insert songlist>\r\n</ul></html>\r\n");
+    site.Write("index.txt", "<html><ul>\r\n<insert songlist>\r\n</ul></html>\r\n");
     const TAnswer answer = Serve(site, Post("Cha+Cha=AddGenre&Tango=AddGenre&numsongs=15&command=playlistgen"));
     ASSERT_TRUE(answer.Exited);
     const std::string body = answer.Body();
@@ -74,11 +65,11 @@ TEST(MusicRequests, PlaylistPostDrawsFromTheCheckedGenresOnly) {
 
 TEST(MusicRequests, PostedPathsNeverReachTheFileSystem) {
     TSite site;
-    AddSong(site, "Rumba", "r.mp3");
-    const std::string outside = site.Folder + "-outside";
+    site.AddGenre("Rumba", {"r.mp3"}, false);
+    const std::string outside = site.ProgramFolderOs() + "-outside";
     std::filesystem::create_directories(outside);
     support::WriteFileBytes(outside + "/leak.mp3", "");
-    site.Put("index.txt", "<insert songlist>\r\n");
+    site.Write("index.txt", "<insert songlist>\r\n");
     const std::string name = "..%2F" + std::filesystem::path(outside).filename().string();
     const std::string body = Serve(site, Post(name + "=AddGenre&command=playlistgen")).Body();
     std::filesystem::remove_all(outside);
@@ -90,7 +81,7 @@ TEST(MusicRequests, PostWithoutGenresAsksForOne) {
     TSite site;
     const std::string body = Serve(site, Post("numsongs=25&command=playlistgen")).Body();
     EXPECT_NE(body.find("\r\n<center><h1>You Must Select at least one Genre</h1></center>\r\n"), std::string::npos);
-    EXPECT_FALSE(site.Has("Songlist.txt"));
+    EXPECT_FALSE(site.Exists("Songlist.txt"));
 }
 
 // Names as a real collection has them: the genre page offers them escaped,
@@ -98,17 +89,15 @@ TEST(MusicRequests, PostWithoutGenresAsksForOne) {
 // their songs, escaped where they go into markup.
 TEST(MusicRequests, NamesWithAccentsAmpersandsAndQuotesRoundTrip) {
     TSite site;
-    AddSong(site, "M\xC3\xBAsica Latina", "Canci\xC3\xB3n del Mar.mp3");
-    AddSong(site, "Rock & Roll", "Say \"Hi\".mp3");
-    AddSong(site, "Rock & Roll", "50% Off?.mp3");
-    TRequest genrePage;
-    genrePage.Query = "P";
-    const std::string form = Serve(site, genrePage).Body();
+    site.AddGenre("M\xC3\xBAsica Latina", {"Canci\xC3\xB3n del Mar.mp3"}, false);
+    site.AddGenre("Rock & Roll", {"Say \"Hi\".mp3"}, false);
+    site.AddGenre("Rock & Roll", {"50% Off?.mp3"}, false);
+    const std::string form = Serve(site, Get("P")).Body();
     EXPECT_NE(form.find("<tr><td>Rock &amp; Roll</td><td><input type=\"radio\" name=\"Rock &amp; Roll\""),
               std::string::npos) << form;
     EXPECT_NE(form.find("<tr><td>M\xC3\xBAsica Latina</td>"), std::string::npos);
 
-    site.Put("index.txt", "<ul>\r\n<insert songlist>\r\n</ul>\r\n");
+    site.Write("index.txt", "<ul>\r\n<insert songlist>\r\n</ul>\r\n");
     const TAnswer answer =
         Serve(site, Post("M%C3%BAsica+Latina=AddGenre&Rock+%26+Roll=AddGenre&numsongs=15&command=playlistgen"));
     EXPECT_NE(answer.Output.find("\r\ncontent-type: text/html; charset=utf-8\r\n"), std::string::npos);

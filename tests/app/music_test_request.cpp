@@ -5,24 +5,9 @@
 #include "gateway/engine/HttpEng.h"
 #include "gateway/engine/RequestContext.h"
 #include "platform/Streams.h"
+#include "tests/support/Streams.h"
 
 namespace {
-// An output stream the engine may own and free while the bytes stay with
-// the test.
-class TCaptureStream : public TStream {
-public:
-    explicit TCaptureStream(std::string& sink) : sink_(sink) {}
-    int Read(void*, int) override { return -1; }
-    int Write(const void* buffer, int count) override {
-        sink_.append(static_cast<const char*>(buffer), static_cast<std::size_t>(count));
-        return count;
-    }
-    std::int64_t Seek(std::int64_t, int) override { return static_cast<std::int64_t>(sink_.size()); }
-
-private:
-    std::string& sink_;
-};
-
 class TTestEngine : public THttpEngine {
 public:
     TTestEngine() : THttpEngine(nullptr) {}
@@ -80,7 +65,7 @@ TPage RunRequest(const std::vector<std::string>& fields, const std::vector<std::
     for (const auto& variable : variables) list->Add(variable);
 
     TPage page;
-    std::string output;
+    auto output = std::make_shared<support::TWrites>();
     TTestEngine engine;
     engine.DebugMode = NoDebug;
     engine.OnExecRequest = [&](TObject*) {
@@ -96,7 +81,7 @@ TPage RunRequest(const std::vector<std::string>& fields, const std::vector<std::
         page.ContentType = RequestContext.ContentType.value_or(CurrentHttpEngine()->AutoContentType);
         page.HeaderSends = engine.HeaderBlocks;
     };
-    engine.ProcessRequest(input, new TCaptureStream(output), list);
-    page.Lines = SplitCrLf(output);
+    engine.ProcessRequest(input, new support::TSinkStream(output), list);
+    page.Lines = SplitCrLf(output->All());
     return page;
 }

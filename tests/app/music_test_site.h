@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/Process.h"
+#include "tests/support/Children.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempFolder.h"
 
@@ -19,8 +20,7 @@ public:
         program_ = site_ + "/" + programFolderName;
         std::filesystem::create_directories(program_);
         executable_ = program_ + "/playlist.cgi";
-        char* argv[] = {executable_.data(), nullptr};
-        InitProcess(1, argv);
+        support::SetCommandLine({executable_});
     }
     ~TMusicSite() { support::RemoveFolder(root_); }
     TMusicSite(const TMusicSite&) = delete;

@@ -66,14 +66,14 @@ TEST(Dispatch, CommandLettersAnswer) {
 TEST(Dispatch, TogglesWriteTheirFlagIntoTheOptionsFile) {
     TSite site;
     ASSERT_EQ(Serve(site, Get("D")).Body(), "Diagnostics are:\r\nON\r\n");
-    std::string bytes = site.Get("playlist.opt");
+    std::string bytes = site.Read("playlist.opt");
     ASSERT_EQ(bytes.size(), RecordSize);
     EXPECT_EQ(bytes[DiagnosticsAt], 1);
     for (const std::size_t lengthAt : {0, 256, 377, 634, 660, 916, 1037}) EXPECT_EQ(bytes[lengthAt], 0) << lengthAt;
     EXPECT_EQ(bytes[LoggingAt], 0);
 
     Serve(site, Get("F"));
-    bytes = site.Get("playlist.opt");
+    bytes = site.Read("playlist.opt");
     EXPECT_EQ(bytes[LoggingAt], 1);
     EXPECT_EQ(bytes[DiagnosticsAt], 1);
 }
@@ -90,21 +90,21 @@ TEST(Dispatch, TogglesChangeOnlyTheirByte) {
         TSite site;
         std::string want = FilledRecord();
         want[DiagnosticsAt] = want[LoggingAt] = c.value == 1 ? 0 : 1;
-        site.Put("playlist.opt", want);
+        site.Write("playlist.opt", want);
         Serve(site, Get(c.query));
         want[c.at] = c.value;
-        EXPECT_EQ(site.Get("playlist.opt"), want);
+        EXPECT_EQ(site.Read("playlist.opt"), want);
     }
 }
 
 TEST(Dispatch, OnlyExactGetTakesTheLetterPath) {
     TSite site;
     EXPECT_EQ(Serve(site, [] { TRequest r = Get("D"); r.Method = "get"; return r; }()).Body(), "");
-    EXPECT_FALSE(site.Has("playlist.opt"));
+    EXPECT_FALSE(site.Exists("playlist.opt"));
     EXPECT_EQ(Serve(site, Post("command=manage&password=x&host=evil")).Body(), "");
     EXPECT_EQ(Serve(site, Post("command=Playlistgen")).Body(), "");
-    EXPECT_FALSE(site.Has("playlist.opt"));
-    EXPECT_FALSE(site.Has("playlist" + MonthYear() + ".log"));
+    EXPECT_FALSE(site.Exists("playlist.opt"));
+    EXPECT_FALSE(site.Exists("playlist" + MonthYear() + ".log"));
 }
 
 TEST(Dispatch, EveryRequestDeletesTheStaleMarkerFile) {
@@ -112,9 +112,9 @@ TEST(Dispatch, EveryRequestDeletesTheStaleMarkerFile) {
     for (const auto& request : requests) {
         SCOPED_TRACE(request.Method + " " + request.Query);
         TSite site;
-        site.Put("PostMusic.tst", "old");
+        site.Write("PostMusic.tst", "old");
         Serve(site, request);
-        EXPECT_FALSE(site.Has("PostMusic.tst"));
+        EXPECT_FALSE(site.Exists("PostMusic.tst"));
     }
 }
 
@@ -126,13 +126,13 @@ TEST(Dispatch, QueryReachesTheTraceOnlyWhileDiagnosticsAreOn) {
     Serve(site, Get("D"));
     Serve(site, Get(""));
     // "D" itself is traced before it turns diagnostics on, so it is missing.
-    EXPECT_EQ(site.Get("Tunewright.tst"), "Zfirst\r\nd\r\n\r\n");
+    EXPECT_EQ(site.Read("Tunewright.tst"), "Zfirst\r\nd\r\n\r\n");
 }
 
 TEST(Dispatch, PlaylistRequestWritesOneHitLogLine) {
     TSite site;
     Serve(site, Post("command=playlistgen&numsongs=15"));
-    const std::string log = site.Get("playlist" + MonthYear() + ".log");
+    const std::string log = site.Read("playlist" + MonthYear() + ".log");
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.find("\r\n"), log.size() - 2);
     EXPECT_EQ(log.substr(log.size() - 13), "client.test\r\n");

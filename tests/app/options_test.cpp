@@ -13,6 +13,7 @@
 
 #include "platform/Exception.h"
 #include "platform/Process.h"
+#include "tests/support/Children.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempFolder.h"
 
@@ -41,8 +42,7 @@ protected:
         folder_ = support::MakeTempFolder("valsetto-options");
         ASSERT_FALSE(folder_.empty());
         program_ = folder_ + "/a.b.exe";
-        char* argv[] = {program_.data(), nullptr};
-        InitProcess(1, argv);
+        support::SetCommandLine({program_});
         Options = TOptionsRecord{};
     }
     void TearDown() override {
@@ -208,9 +208,7 @@ TEST_F(OptionsFiles, FailedWritesRaiseAndLeaveNothingBehind) {
 }
 
 TEST_F(OptionsFiles, MissingFolderRaises) {
-    std::string program = folder_ + "/gone/a.exe";
-    char* argv[] = {program.data(), nullptr};
-    InitProcess(1, argv);
+    support::SetCommandLine({folder_ + "/gone/a.exe"});
     Options.diagnostics = 1;
     EXPECT_NO_THROW(LoadOptions());  // no file: defaults
     EXPECT_THROW(SaveOptions(), EFileError);

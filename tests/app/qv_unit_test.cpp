@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/Process.h"
+#include "tests/support/Children.h"
 
 namespace {
 struct TextCase {
@@ -165,9 +166,7 @@ TEST(ReplaceText, KeepsAtMost50000CharactersAfterAReplacement) {
 }
 
 TEST(ProgramFolder, IsTheExecutablesFolderInWindowsForm) {
-    std::string program = "/srv/site/audiojs/player.exe";
-    char* argv[] = {program.data(), nullptr};
-    InitProcess(1, argv);
+    support::SetCommandLine({"/srv/site/audiojs/player.exe"});
     EXPECT_EQ(ProgramFolder(), "\\srv\\site\\audiojs\\");
 }
 }  // namespace

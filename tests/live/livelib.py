@@ -41,9 +41,13 @@ PRIVATE_FILES = [
 ]
 
 
+def built(variable, name):
+    """A file of the build: the one the environment variable names, else build/<name>."""
+    return Path(os.environ.get(variable) or REPO / "build" / name)
+
+
 def program_path():
-    given = os.environ.get("VALSETTO_BIN")
-    return Path(given) if given else REPO / "build" / "valsetto"
+    return built("VALSETTO_BIN", "valsetto")
 
 
 def web_user():
@@ -51,6 +55,12 @@ def web_user():
     if os.geteuid() != 0:
         return None
     return pwd.getpwnam("www-data")
+
+
+def as_account(user):
+    """Popen arguments that start a process as the account user (a pwd entry);
+    none for None."""
+    return {} if user is None else {"user": user.pw_uid, "group": user.pw_gid, "extra_groups": []}
 
 
 def free_port():
@@ -72,11 +82,11 @@ def spawn_resident_server(site):
                             start_new_session=True, **kwargs)
 
 
-def clear_folder(folder, keep):
-    """Removes every entry of folder but the one named keep; a link is
+def clear_folder(folder, *keep):
+    """Removes every entry of folder but those named in keep; a link is
     removed, never followed."""
     for entry in Path(folder).iterdir():
-        if entry.name == keep:
+        if entry.name in keep:
             continue
         if entry.is_dir() and not entry.is_symlink():
             shutil.rmtree(entry)
@@ -161,7 +171,7 @@ class Site:
 
     def reset(self):
         """Removes everything the program or a test left beside the program."""
-        clear_folder(self.audiojs, keep="playlist.cgi")
+        clear_folder(self.audiojs, "playlist.cgi")
 
     def cleanup(self):
         shutil.rmtree(self.work, ignore_errors=True)
@@ -188,13 +198,10 @@ class Server:
 
     def start(self):
         for command, user in self.commands():
-            kwargs = {}
-            if user is not None:
-                kwargs = {"user": user.pw_uid, "group": user.pw_gid, "extra_groups": []}
             with open(self.site.work / f"{self.name}-stderr.log", "ab") as stderr:
                 process = subprocess.Popen(command, stdin=subprocess.DEVNULL,
                                            stdout=subprocess.DEVNULL, stderr=stderr,
-                                           start_new_session=True, **kwargs)
+                                           start_new_session=True, **as_account(user))
             self.processes.append(process)
             self.wait_started(len(self.processes) - 1)
         return self

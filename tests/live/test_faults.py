@@ -38,6 +38,13 @@ MANAGER = [("manager_refused", "X"), ("manager_open", f"X{PASSWORD}")]
 GENRE_PAGE = [("genre", "P")]
 
 
+def post_environment(length):
+    """What a web server sets for the program when a form of length bytes is posted."""
+    return {"PATH": "/usr/bin:/bin", "GATEWAY_INTERFACE": "CGI/1.1", "SERVER_SOFTWARE": "test",
+            "REQUEST_METHOD": "POST", "CONTENT_LENGTH": str(length), "QUERY_STRING": "",
+            "CONTENT_TYPE": "application/x-www-form-urlencoded", "SCRIPT_NAME": CGI}
+
+
 def playlist(*genres):
     fields = {"command": "playlistgen", "numsongs": str(NUMSONGS)}
     fields.update({g: "AddGenre" for g in genres})
@@ -334,16 +341,9 @@ class HalfBody(FaultCase):
     HALF = b"command=playlistgen&Tango=AddGenre&numsongs=15&zz="  # 50 of the 100 bytes announced
 
     def direct_run(self, result):
-        env = {"PATH": "/usr/bin:/bin", "GATEWAY_INTERFACE": "CGI/1.1", "SERVER_SOFTWARE": "test",
-               "REQUEST_METHOD": "POST", "CONTENT_LENGTH": "100", "QUERY_STRING": "",
-               "CONTENT_TYPE": "application/x-www-form-urlencoded", "SCRIPT_NAME": CGI}
-        kwargs = {}
-        user = livelib.web_user()
-        if user is not None:
-            kwargs = {"user": user.pw_uid, "group": user.pw_gid, "extra_groups": []}
-        process = subprocess.Popen([str(self.site.cgi)], env=env, cwd=self.site.audiojs,
+        process = subprocess.Popen([str(self.site.cgi)], env=post_environment(100), cwd=self.site.audiojs,
                                    stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                   **kwargs)
+                                   **livelib.as_account(livelib.web_user()))
         result["direct_pid"] = process.pid
         try:
             process.stdin.write(self.HALF)
@@ -609,19 +609,12 @@ class ClosedOutput(unittest.TestCase):
         livelib.lay_out_music(self.site, MUSIC, TEMPLATE)
 
     def post_to_closed_output(self):
-        env = {"PATH": "/usr/bin:/bin", "GATEWAY_INTERFACE": "CGI/1.1", "SERVER_SOFTWARE": "test",
-               "REQUEST_METHOD": "POST", "CONTENT_LENGTH": str(len(self.BODY)), "QUERY_STRING": "",
-               "CONTENT_TYPE": "application/x-www-form-urlencoded", "SCRIPT_NAME": CGI}
-        kwargs = {}
-        user = livelib.web_user()
-        if user is not None:
-            kwargs = {"user": user.pw_uid, "group": user.pw_gid, "extra_groups": []}
         reader, writer = os.pipe()
         os.close(reader)
         try:
-            return subprocess.run([str(self.site.cgi)], env=env, cwd=self.site.audiojs, input=self.BODY,
-                                  stdout=writer, stderr=subprocess.DEVNULL,
-                                  timeout=livelib.REQUEST_SECONDS, **kwargs).returncode
+            return subprocess.run([str(self.site.cgi)], env=post_environment(len(self.BODY)), cwd=self.site.audiojs,
+                                  input=self.BODY, stdout=writer, stderr=subprocess.DEVNULL,
+                                  timeout=livelib.REQUEST_SECONDS, **livelib.as_account(livelib.web_user())).returncode
         finally:
             os.close(writer)
 

@@ -9,7 +9,6 @@ import datetime
 import re
 import shutil
 import socket
-import struct
 import sys
 import time
 import unittest

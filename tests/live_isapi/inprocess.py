@@ -19,13 +19,11 @@ SHIPPED_EXTENSION = "/var/www/html/audiojs/playlist.so"
 
 
 def host_path():
-    given = os.environ.get("ISAPI_FCGI")
-    return Path(given) if given else REPO / "build" / "isapi-fcgi"
+    return livelib.built("ISAPI_FCGI", "isapi-fcgi")
 
 
 def extension_path():
-    given = os.environ.get("VALSETTO_SO")
-    return Path(given) if given else REPO / "build" / "valsetto.so"
+    return livelib.built("VALSETTO_SO", "valsetto.so")
 
 
 def missing():

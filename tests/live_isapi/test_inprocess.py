@@ -6,7 +6,6 @@ server's cases with
 """
 
 import re
-import shutil
 import subprocess
 import sys
 import unittest
@@ -59,12 +58,7 @@ class InProcessCases:
         cls.site.cleanup()
 
     def setUp(self):
-        for entry in self.site.audiojs.iterdir():
-            if entry.name not in ("playlist.cgi", "playlist.so"):
-                if entry.is_dir():
-                    shutil.rmtree(entry)
-                else:
-                    entry.unlink()
+        livelib.clear_folder(self.site.audiojs, "playlist.cgi", "playlist.so")
         test_servers.LiveServerCases.install_music(self)
         self.ask(self.cgi_server, "GET", "d")  # diagnostics off: no trace to grow
 

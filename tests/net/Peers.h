@@ -24,6 +24,8 @@
 
 #include "platform/Exception.h"
 #include "platform/MessageLoop.h"
+#include "tests/support/Children.h"
+#include "tests/support/Failures.h"
 #include "tests/support/Loopback.h"
 
 extern char** environ;
@@ -31,20 +33,10 @@ extern char** environ;
 namespace peers {
 
 using Clock = std::chrono::steady_clock;
+using support::FailureOf;
 using support::FreePort;
 using support::ListenLoopback;
 using support::PumpUntil;
-
-// Runs f and returns the message of the exception it raised ("" if none).
-template <class E = Exception, class F>
-std::string FailureOf(F f) {
-    try {
-        f();
-    } catch (const E& e) {
-        return e.Message;
-    }
-    return "";
-}
 
 // Calls action from the message loop after milliseconds: what a handler of
 // the application would do while a blocking call waits.
@@ -214,35 +206,24 @@ public:
     ~TSmtpServer() {
         if (pid_ <= 0) return;
         kill(pid_, SIGTERM);
-        const auto deadline = Clock::now() + std::chrono::seconds(5);
-        while (waitpid(pid_, nullptr, WNOHANG) == 0) {
-            if (Clock::now() > deadline) {
-                kill(pid_, SIGKILL);
-                waitpid(pid_, nullptr, 0);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        support::WaitChild(pid_, 5000);
     }
     std::uint16_t Port = 0;
     bool Ready = false;
 
 private:
     bool WaitListening() {
-        const auto deadline = Clock::now() + std::chrono::seconds(15);
-        while (Clock::now() < deadline) {
-            if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-                pid_ = -1;
-                return false;
-            }
-            const int fd = support::ConnectLoopback(Port);
-            if (fd >= 0) {
-                close(fd);
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
+        bool ended = false;
+        const bool answered = support::WaitUntil(
+            [&] {
+                ended = waitpid(pid_, nullptr, WNOHANG) == pid_;
+                const int fd = ended ? -1 : support::ConnectLoopback(Port);
+                if (fd >= 0) close(fd);
+                return ended || fd >= 0;
+            },
+            15000);
+        if (ended) pid_ = -1;
+        return answered && !ended;
     }
     pid_t pid_ = -1;
 };

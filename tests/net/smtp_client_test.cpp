@@ -200,13 +200,7 @@ TEST(SmtpClient, QuitAnsweredAbove339FailsAfterClosing) {
                             Send(std::string(k.reply) + "\r\n")});
         TMailClient c(peer.Port);
         c.Smtp.Connect();
-        std::string failure;
-        try {
-            c.Smtp.Disconnect();
-        } catch (const Exception& e) {
-            failure = e.Message;
-        }
-        EXPECT_EQ(failure, k.fails ? std::string(k.reply) + "\r\n" : "");
+        EXPECT_EQ(FailureOf([&] { c.Smtp.Disconnect(); }), k.fails ? std::string(k.reply) + "\r\n" : "");
         EXPECT_FALSE(c.Smtp.Connected);
     }
 }

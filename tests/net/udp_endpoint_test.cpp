@@ -36,11 +36,8 @@ struct TReceiver {
 
 void SendDatagram(std::uint16_t port, const std::string& data) {
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    to.sin_port = htons(port);
-    ASSERT_EQ(sendto(fd, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
+    const sockaddr_in to = support::LoopbackAddress(port);
+    ASSERT_EQ(sendto(fd, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to),
               static_cast<ssize_t>(data.size()));
     close(fd);
 }

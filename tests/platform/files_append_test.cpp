@@ -2,7 +2,6 @@
 // file size limit, which fails the same way without needing a small disk.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "platform/Files.h"
+#include "tests/support/Children.h"
 #include "tests/support/TempFolder.h"
 
 namespace {
@@ -104,21 +104,16 @@ TEST(AppendBoundedTest, ConcurrentWritersKeepTheBoundAndWholeLines) {
     constexpr std::uint64_t limit = 2000;
     std::vector<pid_t> children;
     for (int p = 0; p < processes; ++p) {
-        const pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
+        const pid_t pid = support::StartForked([&] {
             const std::string line = "writer " + std::to_string(p) + " " + std::string(40, 'a' + p) + "\r\n";
             for (int i = 0; i < linesEach; ++i)
-                if (!AppendBounded(log, line, limit)) _exit(1);
-            _exit(0);
-        }
+                if (!AppendBounded(log, line, limit)) return 1;
+            return 0;
+        });
+        ASSERT_GE(pid, 0);
         children.push_back(pid);
     }
-    for (const pid_t pid : children) {
-        int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+    for (const pid_t pid : children) EXPECT_EQ(support::WaitChild(pid), 0);
     for (const std::string& file : {log, PreviousGenerationName(log)}) {
         std::string content;
         ASSERT_TRUE(ReadWholeFile(file, content));

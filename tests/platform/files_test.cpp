@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/Children.h"
 #include "tests/support/TempFolder.h"
 
 namespace {
@@ -305,19 +305,14 @@ TEST(AppendToFile, ConcurrentWritersInterleaveWholeLines) {
     };
     std::vector<pid_t> children;
     for (int p = 0; p < processes; ++p) {
-        const pid_t pid = fork();
+        const pid_t pid = support::StartForked([&] { return writeLines(p) ? 0 : 1; });
         ASSERT_GE(pid, 0);
-        if (pid == 0) _exit(writeLines(p) ? 0 : 1);
         children.push_back(pid);
     }
     std::vector<std::thread> workers;
     for (int t = 0; t < threads; ++t) workers.emplace_back([&, t] { EXPECT_TRUE(writeLines(processes + t)); });
     for (auto& w : workers) w.join();
-    for (pid_t pid : children) {
-        int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+    for (pid_t pid : children) EXPECT_EQ(support::WaitChild(pid), 0);
     std::string content;
     ASSERT_TRUE(ReadWholeFile(log, content));
     std::map<int, int> counts;

@@ -4,7 +4,6 @@
 #include "platform/Landlock.h"
 
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/Children.h"
 #include "tests/support/TempFolder.h"
 
 namespace {
@@ -44,13 +44,11 @@ TEST(ConfineProcess, WritesOutsideTheProgramsFoldersFailWithEacces) {
     ASSERT_NE(planted, nullptr);
     std::fclose(planted);
 
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    const int code = support::RunForked([&] {
         const TConfinement rules = ProgramFolderConfinement(site + "/audiojs", site + "/logs", "");
         const TConfineResult result = ConfineProcess(rules);
-        if (result == TConfineResult::Unsupported) _exit(77);
-        if (result != TConfineResult::Confined) _exit(70);
+        if (result == TConfineResult::Unsupported) return 77;
+        if (result != TConfineResult::Confined) return 70;
         struct Check {
             int code;
             std::function<int()> probe;
@@ -73,14 +71,12 @@ TEST(ConfineProcess, WritesOutsideTheProgramsFoldersFailWithEacces) {
             {25, [&] { return std::remove((site + "/Other/kept.txt").c_str()) == 0 ? 0 : errno; }, EACCES},
         };
         for (const Check& check : checks)
-            if (check.probe() != check.want) _exit(check.code);
-        _exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "this kernel has no Landlock";
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the code names the failed check";
+            if (check.probe() != check.want) return check.code;
+        return 0;
+    });
+    ASSERT_GE(code, 0) << "the child did not end by itself";
+    if (code == 77) GTEST_SKIP() << "this kernel has no Landlock";
+    EXPECT_EQ(code, 0) << "the code names the failed check";
     EXPECT_FALSE(fs::exists(outside));
     EXPECT_TRUE(fs::exists(site + "/Tango/index.html"));
 }

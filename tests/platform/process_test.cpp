@@ -2,18 +2,17 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <climits>
 #include <functional>
 #include <cstdlib>
 #include <thread>
 
 #include "platform/Files.h"
+#include "tests/support/Children.h"
 #include "tests/support/TempFolder.h"
 
 namespace {
@@ -32,32 +31,15 @@ std::string ExecutableFor(const std::string& argv0, const std::string& folder) {
     return ParamStr(0);
 }
 
-// Runs body in a forked child; its exit code, or -1 when it did not end
-// within 5 s (it is then killed).
+// Runs body in a forked child; its exit code (99 when body returns), or -1
+// when it did not end within 5 s (it is then killed).
 int ExitCodeOf(const std::function<void()>& body) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        body();
-        _exit(99);
-    }
-    int status = 0;
-    for (int waited = 0; waited < 5000; waited += 10) {
-        if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-    return -1;
-}
-
-// Waits, bounded, until a file exists and return its content.
-std::string WaitForFile(const std::string& path, int milliseconds) {
-    std::string content;
-    for (int waited = 0; waited < milliseconds; waited += 20) {
-        if (FileExists(path) && ReadWholeFile(path, content)) return content;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return "(no file)";
+    return support::RunForked(
+        [&] {
+            body();
+            return 99;
+        },
+        5000);
 }
 
 std::string Quoted(const std::string& text) {
@@ -186,7 +168,7 @@ TEST(WinExecHidden, StartsDetachedProgramWithNullStreams) {
     const auto started = std::chrono::steady_clock::now();
     ASSERT_TRUE(WinExecHidden(line));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2)) << "does not wait for the program";
-    EXPECT_EQ(WaitForFile(out, 5000), "/dev/null /dev/null /dev/null\nleader\ntwo words\n");
+    EXPECT_EQ(support::WaitForFile(out, 5000), "/dev/null /dev/null /dev/null\nleader\ntwo words\n");
     close(inheritable[0]);
     close(inheritable[1]);
 }
@@ -210,7 +192,7 @@ TEST(WinExecHidden, ProgramPathWithBlanksQuotedOrNot) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
         ASSERT_TRUE(WinExecHidden(c.line));
-        EXPECT_EQ(WaitForFile(dir / "site folder/" + c.out, 5000), c.want) << "arguments stay as given";
+        EXPECT_EQ(support::WaitForFile(dir / "site folder/" + c.out, 5000), c.want) << "arguments stay as given";
     }
 }
 
@@ -226,10 +208,8 @@ TEST(WinExecHidden, ReportsProgramThatCannotStart) {
 
 TEST(ProcessAlive, LivingAndEndedProcesses) {
     EXPECT_TRUE(ProcessAlive(CurrentProcessId()));
-    const pid_t child = fork();
-    if (child == 0) _exit(0);
-    int status = 0;
-    waitpid(child, &status, 0);
+    const pid_t child = support::StartForked([] { return 0; });
+    EXPECT_EQ(support::WaitChild(child), 0);
     EXPECT_FALSE(ProcessAlive(child));
     EXPECT_FALSE(ProcessAlive(0));
     EXPECT_FALSE(ProcessAlive(-1));

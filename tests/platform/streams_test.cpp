@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "platform/Exception.h"
+#include "tests/support/Failures.h"
 #include "tests/support/TempFolder.h"
 
 TEST(TMemoryStream, ReadsZeroAtEndAndGrowsOnWrite) {
@@ -72,18 +73,10 @@ TEST(TFileStream, ErrorMessagesNameTheFile) {
     support::TTempFolder dir;
     const std::string missing = dir / "missing.txt";
     const std::string unwritable = dir / "no/folder.txt";
-    try {
-        TFileStream stream(missing, fmOpenRead);
-        ADD_FAILURE() << "opened a missing file";
-    } catch (const EFileError& e) {
-        EXPECT_EQ(e.Message, "Cannot open file \"" + missing + "\"");
-    }
-    try {
-        TFileStream stream(unwritable, fmCreate);
-        ADD_FAILURE() << "created in a missing folder";
-    } catch (const EFileError& e) {
-        EXPECT_EQ(e.Message, "Cannot create file \"" + unwritable + "\"");
-    }
+    EXPECT_EQ(support::FailureOf<EFileError>([&] { TFileStream stream(missing, fmOpenRead); }),
+              "Cannot open file \"" + missing + "\"");
+    EXPECT_EQ(support::FailureOf<EFileError>([&] { TFileStream stream(unwritable, fmCreate); }),
+              "Cannot create file \"" + unwritable + "\"");
     EXPECT_THROW(TFileStream(dir.Path(), fmOpenRead), EFileError) << "a folder is not a file";
 }
 

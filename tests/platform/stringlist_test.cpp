@@ -7,6 +7,7 @@
 #include "platform/Exception.h"
 #include "platform/Files.h"
 #include "platform/SysUtils.h"
+#include "tests/support/Failures.h"
 #include "tests/support/TempFolder.h"
 
 namespace {
@@ -108,12 +109,8 @@ TEST(TStringList, FilesUseCrLfAndRaiseWithTheName) {
     loaded.LoadFromFile(dir / "unix.txt");
     EXPECT_EQ(Lines(loaded), (std::vector<std::string>{"a", "b"}));
 
-    try {
-        loaded.LoadFromFile(dir / "missing.txt");
-        ADD_FAILURE() << "no exception";
-    } catch (const EFileError& e) {
-        EXPECT_EQ(e.Message, "Cannot open file \"" + dir / "missing.txt" + "\"");
-    }
+    EXPECT_EQ(support::FailureOf<EFileError>([&] { loaded.LoadFromFile(dir / "missing.txt"); }),
+              "Cannot open file \"" + dir / "missing.txt" + "\"");
     EXPECT_EQ(loaded.Count(), 2) << "a failed load keeps the content";
     EXPECT_THROW(list.SaveToFile(dir / "no/such/folder.txt"), EFileError);
 }

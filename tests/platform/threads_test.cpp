@@ -7,17 +7,10 @@
 #include <vector>
 
 #include "platform/DateTime.h"
+#include "tests/support/Children.h"
 
 namespace {
-// Waits, bounded, until the condition holds.
-template <class Condition>
-bool WaitUntil(Condition condition, int milliseconds = 5000) {
-    for (int waited = 0; waited < milliseconds; waited += 5) {
-        if (condition()) return true;
-        Sleep(5);
-    }
-    return condition();
-}
+using support::WaitUntil;
 
 class TLoopThread : public TThread {
 public:

@@ -5,25 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 #include "platform/Files.h"
 #include "platform/Process.h"
+#include "tests/support/Children.h"
 #include "tests/support/TempFolder.h"
-
-namespace {
-std::string WaitForWholeFile(const std::string& path, int milliseconds) {
-    for (int waited = 0; waited < milliseconds; waited += 20) {
-        std::string content;
-        if (ReadWholeFile(path, content)) return content;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return "(no file)";
-}
-}  // namespace
 
 TEST(WinExecHidden, ShellCharactersReachTheProgramAsTheyAre) {
     support::TTempFolder dir;
@@ -44,6 +32,6 @@ TEST(WinExecHidden, ShellCharactersReachTheProgramAsTheyAre) {
     }
     support::TCurrentFolder here(dir.Path());  // where a shell's redirection or glob would act
     ASSERT_TRUE(WinExecHidden(line));
-    EXPECT_EQ(WaitForWholeFile(dir / "out", 5000), want);
+    EXPECT_EQ(support::WaitForFile(dir / "out", 5000), want);
     EXPECT_FALSE(std::filesystem::exists(planted)) << "a shell ran part of the line";
 }

@@ -37,9 +37,9 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "live"))
 import livelib  # noqa: E402
+import test_servers  # noqa: E402
 
-REPO = Path(__file__).resolve().parents[2]
-OPTIONS_SIZE = 1160
+OPTIONS_SIZE = test_servers.RECORD_SIZE
 RUN_SECONDS = 10        # one request; the program's own watchdog is 30 s
 SERVER_STOP_SECONDS = 10
 PASSWORD = "sesame"
@@ -154,7 +154,7 @@ class Site:
 
     def reset(self):
         """Back to a fresh program folder: music, template, the program."""
-        livelib.clear_folder(self.folder, keep="playlist.cgi")
+        livelib.clear_folder(self.folder, "playlist.cgi")
         self.populate()
         for entry in self.scratch.iterdir():
             shutil.rmtree(entry) if entry.is_dir() else entry.unlink()
@@ -164,14 +164,9 @@ class Site:
 
 
 def options_record(password=PASSWORD, diagnostics=1):
-    def slot(text, size):
-        raw = text.encode("latin-1")[: size - 1]
-        return bytes([len(raw)]) + raw + b"\0" * (size - 1 - len(raw))
-    record = (slot("mail.example.com", 256) + slot("operator", 121) + slot("music@example.com", 256)
-              + bytes([diagnostics]) + slot(password, 26) + slot("errors@example.com", 256)
-              + slot("10.0.0.1", 121) + slot("10.0.0.2", 121) + b"\x01\x00")
-    assert len(record) == OPTIONS_SIZE
-    return record
+    return test_servers.options_record(password=password, diagnostics=diagnostics, logging=1,
+                                       host="mail.example.com", userid="operator", fromaddress="music@example.com",
+                                       errormail="errors@example.com", ignoreip="10.0.0.1", notifyip="10.0.0.2")
 
 
 class Generator:
@@ -658,7 +653,7 @@ def main():
     parser.add_argument("-v", "--verbose", action="count", default=0, help="twice: every run")
     options = parser.parse_args()
 
-    program = Path(os.environ.get("VALSETTO_BIN") or REPO / "build" / "valsetto")
+    program = livelib.program_path()
     if not program.is_file():
         print(f"progfuzz: program not built: {program}")
         return 2

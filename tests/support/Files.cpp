@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -13,6 +14,14 @@ std::string ReadFileBytes(const std::string& path) {
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
+}
+
+std::string ReadFolderBytes(const std::string& folder) {
+    std::string all;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder, ignored))
+        all += ReadFileBytes(entry.path().string());
+    return all;
 }
 
 bool WriteFileBytes(const std::string& path, const std::string& bytes) {

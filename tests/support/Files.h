@@ -8,6 +8,9 @@ namespace support {
 
 // The file's bytes; empty when it cannot be read.
 std::string ReadFileBytes(const std::string& path);
+// The bytes of every file below folder, one file after another; empty when
+// there is no such folder.
+std::string ReadFolderBytes(const std::string& folder);
 // Writes the bytes over the file; false when it cannot.
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 // In a forked child: opens path (created with mode 0600 where flags say so)

@@ -10,14 +10,15 @@
 
 namespace support {
 
-namespace {
-sockaddr_in Loopback(std::uint16_t port) {
+sockaddr_in LoopbackAddress(std::uint16_t port) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = htons(port);
     return a;
 }
+
+namespace {
 
 std::uint16_t BoundPort(int fd) {
     sockaddr_in a{};
@@ -28,7 +29,7 @@ std::uint16_t BoundPort(int fd) {
 
 int BindLoopback(int type) {
     const int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
-    sockaddr_in a = Loopback(0);
+    sockaddr_in a = LoopbackAddress(0);
     bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
     return fd;
 }
@@ -50,7 +51,7 @@ std::uint16_t FreePort(int type) {
 
 int ConnectLoopback(std::uint16_t port) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = Loopback(port);
+    sockaddr_in a = LoopbackAddress(port);
     if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
     close(fd);
     return -1;

@@ -3,10 +3,13 @@
 #include <cstdint>
 #include <functional>
 
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 namespace support {
 
+// The address of a loopback port.
+sockaddr_in LoopbackAddress(std::uint16_t port);
 // A socket listening on a free loopback port, which port receives.
 int ListenLoopback(int backlog, std::uint16_t& port);
 // A port on which nothing listens (bound and closed again).

@@ -4,39 +4,7 @@
 #include "gateway/engine/WatchDog.h"
 #include "platform/Process.h"
 
-#include <chrono>
-#include <cstdlib>
-#include <cstring>
-#include <thread>
-
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 namespace enginetest {
-
-std::string TWrites::All() const {
-    std::string all;
-    for (const auto& piece : Pieces) all += piece;
-    return all;
-}
-
-int TSinkStream::Write(const void* buffer, int count) {
-    writes_->Pieces.emplace_back(static_cast<const char*>(buffer), static_cast<std::size_t>(count));
-    return count;
-}
-
-int TScriptedInput::Read(void* buffer, int count) {
-    if (answers_.empty()) return tail_;
-    std::string& next = answers_.front();
-    const int n = std::min<int>(count, static_cast<int>(next.size()));
-    std::memcpy(buffer, next.data(), static_cast<std::size_t>(n));
-    if (n == static_cast<int>(next.size()))
-        answers_.pop_front();
-    else
-        next.erase(0, static_cast<std::size_t>(n));
-    return n;
-}
 
 TWrites ServeFrom(THttpEngine& engine, const std::vector<std::string>& variables, TStream* input) {
     auto writes = std::make_shared<TWrites>();
@@ -50,31 +18,6 @@ TWrites ServeFrom(THttpEngine& engine, const std::vector<std::string>& variables
 
 TWrites Serve(THttpEngine& engine, const std::vector<std::string>& variables, const std::string& body) {
     return ServeFrom(engine, variables, new TScriptedInput({body}, -1));
-}
-
-int RunForked(const std::function<int()>& body, int timeoutMs) {
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    if (child == 0) {
-        int code = 99;
-        try {
-            code = body();
-        } catch (...) {
-            code = 98;
-        }
-        _exit(code);
-    }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    int status = 0;
-    while (waitpid(child, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 TNoWatchDog::TNoWatchDog(std::uint32_t timeoutMs) {

@@ -1,7 +1,6 @@
 #pragma once
 // A small front end for driving the engine core from tests: memory streams
 // in, the written bytes out, and forked children for what ends a process.
-#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -9,42 +8,16 @@
 
 #include "gateway/engine/HttpEng.h"
 #include "gateway/frontends/HttpCGIEngine.h"
+#include "tests/support/Children.h"
 #include "tests/support/Files.h"
+#include "tests/support/Streams.h"
 #include "tests/support/TempFolder.h"
 
 namespace enginetest {
 
-// Keeps every write the engine makes, in order; it outlives the stream the
-// engine frees at the end of the request.
-struct TWrites {
-    std::vector<std::string> Pieces;
-    std::string All() const;
-};
-
-class TSinkStream : public TStream {
-public:
-    explicit TSinkStream(std::shared_ptr<TWrites> writes) : writes_(std::move(writes)) {}
-    int Read(void*, int) override { return -1; }
-    int Write(const void* buffer, int count) override;
-    std::int64_t Seek(std::int64_t, int) override { return 0; }
-
-private:
-    std::shared_ptr<TWrites> writes_;
-};
-
-// Answers each scripted piece in turn ("" is an answer of 0: nothing yet),
-// then Tail for ever (-1: no more data; 0: a stalled client).
-class TScriptedInput : public TStream {
-public:
-    TScriptedInput(std::deque<std::string> answers, int tail) : answers_(std::move(answers)), tail_(tail) {}
-    int Read(void* buffer, int count) override;
-    int Write(const void*, int) override { return 0; }
-    std::int64_t Seek(std::int64_t, int) override { return 0; }
-
-private:
-    std::deque<std::string> answers_;
-    int tail_;
-};
+using support::TScriptedInput;
+using support::TSinkStream;
+using support::TWrites;
 
 // A CGI front end that does not end the test process after a request.
 // Names it was asked for through RawServerVariable are recorded.
@@ -64,11 +37,8 @@ public:
 TWrites Serve(THttpEngine& engine, const std::vector<std::string>& variables, const std::string& body = "");
 TWrites ServeFrom(THttpEngine& engine, const std::vector<std::string>& variables, TStream* input);
 
-// Runs body in a forked child and returns its exit code (-1 when it was
-// killed or outlived timeoutMs; the child is then ended by its pid).
-int RunForked(const std::function<int()>& body, int timeoutMs = 20000);
-
 using support::ReadFileBytes;
+using support::RunForked;
 using support::TTempFolder;
 
 // Stops the process's watchdog (a stalled read would otherwise end the test

@@ -171,9 +171,7 @@ TEST(ReadContent, NegativeAnswerBeforeDataIsPassedOn) {
 // given (nullptr: unset).
 int LogFromProgramIn(const std::string& folder, const char* logDir, int lines = 1, std::size_t width = 10) {
     return RunForked([=] {
-        std::string program = folder + "/prog.exe";
-        char* argv[] = {program.data(), nullptr};
-        InitProcess(1, argv);
+        support::SetCommandLine({folder + "/prog.exe"});
         if (logDir) setenv("CGI_LOG_DIR", logDir, 1); else unsetenv("CGI_LOG_DIR");
         for (int i = 0; i < lines; ++i) HttpLog(std::string(width, static_cast<char>('a' + i % 26)));
         return 0;

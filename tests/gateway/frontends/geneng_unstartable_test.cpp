@@ -12,21 +12,8 @@
 #include "gateway/frontends/GatewayUnits.h"
 #include "tests/gateway/frontends/frontend_form.h"
 #include "tests/gateway/frontends/frontend_harness.h"
-#include "tests/gateway/frontends/frontend_form.h"
-#include "tests/gateway/frontends/frontend_harness.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempFolder.h"
-
-namespace {
-std::string GatewayLogText(const std::string& folder) {
-    std::string text;
-    std::error_code ignored;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder + "/log", ignored)) {
-        text += support::ReadFileBytes(entry.path().string());
-    }
-    return text;
-}
-}  // namespace
 
 TEST(UnstartableRequest, DataFileWithoutUsableOutputFileIsLoggedAndEndsTheProcess) {
     const support::TTempFolder temp("valsetto-unstartable");
@@ -54,7 +41,7 @@ TEST(UnstartableRequest, DataFileWithoutUsableOutputFileIsLoggedAndEndsTheProces
         EXPECT_EQ(r.ExitCode, 0);
         EXPECT_EQ(r.Notes, "");  // neither the handler nor the rest of the start-up ran
         EXPECT_EQ(r.Output, "");
-        EXPECT_NE(GatewayLogText(r.Folder).find("Cannot create file"), std::string::npos);
+        EXPECT_NE(support::ReadFolderBytes(r.Folder + "/log").find("Cannot create file"), std::string::npos);
         EXPECT_FALSE(std::filesystem::exists(folder + "/out"));
     }
 }

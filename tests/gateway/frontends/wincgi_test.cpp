@@ -2,13 +2,11 @@
 // predicates that choose the front end, and one whole request through it.
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "gateway/engine/ProcessRole.h"
@@ -20,6 +18,7 @@
 #include "platform/Process.h"
 #include "platform/Streams.h"
 #include "platform/StringList.h"
+#include "tests/support/Children.h"
 #include "tests/support/TempFolder.h"
 
 namespace {
@@ -80,10 +79,7 @@ struct ProcessSetting {
 void Apply(const ProcessSetting& s, const std::string& program) {
     std::vector<std::string> args = {program};
     args.insert(args.end(), s.Args.begin(), s.Args.end());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    InitProcess(static_cast<int>(args.size()), argv.data());
+    support::SetCommandLine(args);
     const std::pair<const char*, const char*> vars[] = {
         {"SERVER_SOFTWARE", s.ServerSoftware}, {"CGI_VERSION", s.CgiVersion}, {"REQUEST_METHOD", s.RequestMethod}};
     for (const auto& [name, value] : vars) {
@@ -292,8 +288,7 @@ TEST(TCGIWinEngine, ServesTheDataFileIntoTheOutputFile) {
           "[CGI]\r\nRequest Method=POST\r\nContent Length=14\r\nContent Type=application/x-www-form-urlencoded\r\n"
           "Server Software=Apache/1.3.9 (Win32)\r\n"
           "[System]\r\nOutput File=" + dir.WinFile("out.txt") + "\r\nContent File=" + dir.File("body.bin") + "\r\n");
-    const pid_t child = fork();
-    if (child == 0) {
+    const int code = support::RunForked([&] {
         Apply({{dir.File("request.ini")}, nullptr, "CGI/1.3a WIN", nullptr}, dir.File("prog.cgi"));
         setenv("CGI_LOG_DIR", dir.File("log").c_str(), 1);
         const TExecRequestEvent handler = [](TObject*) {
@@ -309,16 +304,10 @@ TEST(TCGIWinEngine, ServesTheDataFileIntoTheOutputFile) {
         auto* engine = new TCGIWinEngine(nullptr);
         engine->SetOnExecRequest(handler);
         engine->RunProcessRequest();  // ends the process after the request
-        _exit(3);
-    }
-    int status = -1;
-    for (int waited = 0; waited < 10000 && waitpid(child, &status, WNOHANG) != child; waited += 10) usleep(10000);
-    if (!WIFEXITED(status)) {
-        kill(child, SIGKILL);
-        waitpid(child, &status, 0);
-    }
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+        return 3;
+    }, 10000);
+    ASSERT_GE(code, 0) << "the child did not end by itself";
+    EXPECT_EQ(code, 0);
     const std::string out = Read(dir.File("out.txt"));
     EXPECT_EQ(out.rfind("Status: 200 OK\r\n", 0), 0u) << out.substr(0, 80);  // under Apache
     EXPECT_NE(out.find("\r\n\r\nmethod=POST\r\nname=from body\r\n"), std::string::npos) << out;

@@ -1,11 +1,8 @@
 #include "tests/gateway/frontends/isapi/fake_host.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 
 #include "platform/Process.h"
 #include "tests/support/Files.h"
@@ -136,31 +133,17 @@ TFakeFilter::TFakeFilter() {
 
 void UseTestLogFolder() {
     if (!logFolder.empty()) return;
-    namespace fs = std::filesystem;
-    logFolder = (fs::temp_directory_path() / ("isapi_tests_log_" + std::to_string(getpid()))).string();
-    fs::create_directories(logFolder);
+    logFolder = support::MakeTempFolder("isapi_tests_log");
     setenv("CGI_LOG_DIR", logFolder.c_str(), 1);
 }
 
-std::string GatewayLog() {
-    namespace fs = std::filesystem;
-    if (logFolder.empty() || !fs::exists(logFolder)) return {};
-    std::string all;
-    for (const auto& entry : fs::directory_iterator(logFolder)) {
-        all += support::ReadFileBytes(entry.path().string());
-    }
-    return all;
-}
+std::string GatewayLog() { return logFolder.empty() ? std::string() : support::ReadFolderBytes(logFolder); }
 
-}  // namespace isapitest
-
-namespace isapitest {
 namespace {
 // Removes the log folder when the test program ends.
 struct TLogFolderCleanup {
-    ~TLogFolderCleanup() {
-        support::RemoveFolder(logFolder);
-    }
+    ~TLogFolderCleanup() { support::RemoveFolder(logFolder); }
 } logFolderCleanup;
 }  // namespace
+
 }  // namespace isapitest
