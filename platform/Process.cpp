@@ -145,4 +145,20 @@ bool ProcessAlive(int pid) {
     return kill(pid, 0) == 0 || errno == EPERM;
 }
 
+unsigned long long ProcessStartTime(int pid) {
+    if (pid <= 0) return 0;
+    std::string stat;
+    if (!ReadWholeFile("/proc/" + std::to_string(pid) + "/stat", stat)) return 0;
+    // The command name in parentheses may hold blanks and parentheses: the
+    // fields are counted from the last ")", after which comes field 3.
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) return 0;
+    std::size_t at = close + 1;
+    for (int field = 3; field < 22; ++field) {
+        at = stat.find(' ', at + 1);
+        if (at == std::string::npos) return 0;
+    }
+    return std::strtoull(stat.c_str() + at + 1, nullptr, 10);
+}
+
 int CurrentProcessId() { return static_cast<int>(getpid()); }

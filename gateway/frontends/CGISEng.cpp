@@ -21,6 +21,8 @@ constexpr THandle StdOutputHandle = 1;
 
 // Set by the start-up: the standard streams carry this process's request.
 bool standardStreamsServe = false;
+// A request the resident server gave back at start-up, served from here.
+TCgiRequest givenBack;
 
 TCgiRequest StandardStreams() {
     TCgiRequest request;
@@ -37,8 +39,9 @@ void StartConsoleEngine() {
         // The standard streams give way to the handed-over request's files.
         engine->ConsoleRequest = ConsoleServerRequest();
     } else if (IsServerRunning()) {
-        TCgiRequest request = StandardStreams();
-        HandOffRequestConsole(request.Input.release(), request.Output.release(), EnvironmentList());
+        TCgiRequest request = StandardCgiRequest();
+        HandOffRequestConsole(request);
+        engine->ConsoleRequest = std::move(request);
     } else {
         engine->ConsoleRequest = StandardCgiRequest();
     }
@@ -59,6 +62,7 @@ TStringList* EnvironmentList() {
 }
 
 TCgiRequest StandardCgiRequest() {
+    if (givenBack.Variables) return std::move(givenBack);
     TCgiRequest request = standardStreamsServe ? StandardStreams() : TCgiRequest{};
     request.Variables.reset(EnvironmentList());
     return request;
@@ -76,7 +80,10 @@ void CGISEngStartup() {
         StartConsoleEngine();
         return;
     }
-    if (IsServerRunning()) HandOffCgiRequest(StandardCgiRequest());
+    if (IsServerRunning()) {
+        givenBack = StandardCgiRequest();
+        HandOffCgiRequest(givenBack);
+    }
 }
 
 TCGIStdEngine::TCGIStdEngine(TComponent* owner) : THttpCGIEngine(owner) {}
@@ -91,7 +98,10 @@ void TCGIStdEngine::RunProcessRequest() {
     if (HandsRequestToNewServer(*this)) {
         StartServerProcess();
         Sleep(ServerConstants::StdStartDelayMs);
-        HandOffCgiRequest(StandardCgiRequest());
+        TCgiRequest request = StandardCgiRequest();
+        HandOffCgiRequest(request);
+        Serve(std::move(request));
+        return;
     }
     if (IsServerLaunch() && ParamCount() == 0) {
         if (ServerMode == 0) SetServerMode(1);

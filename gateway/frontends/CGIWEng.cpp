@@ -44,7 +44,8 @@ void ConsoleStartup() {
         engine->ConsoleRequest = ConsoleServerRequest();
     } else if (IsServerRunning()) {
         TCgiRequest request = CommandLineRequest(false);
-        HandOffRequestConsole(request.Input.release(), request.Output.release(), request.Variables.release());
+        HandOffRequestConsole(request);
+        engine->ConsoleRequest = CommandLineRequest(true);
     } else {
         engine->ConsoleRequest = CommandLineRequest(true);
     }
@@ -70,8 +71,10 @@ void CGIWEngStartup() {
         // process here, before any form exists.
         if (ConsoleBuild)
             ConsoleStartup();
-        else if (!IsServerLaunch() && IsServerRunning())
-            HandOffCgiRequest(CommandLineRequest(false));
+        else if (!IsServerLaunch() && IsServerRunning()) {
+            TCgiRequest request = CommandLineRequest(false);
+            HandOffCgiRequest(request);
+        }
     } catch (const std::exception& e) {
         // The request is then served (and fails again, visibly) by RunProcessRequest.
         HttpLog("Windows CGI start-up: " + std::string(e.what()));
@@ -104,7 +107,10 @@ void TCGIWinEngine::RunProcessRequest() {
     if (HandsRequestToNewServer(*this)) {
         StartServerProcess();
         Sleep(ServerConstants::WinStartDelayMs);
-        HandOffCgiRequest(CommandLineRequest(true));
+        TCgiRequest request = CommandLineRequest(true);
+        HandOffCgiRequest(request);
+        Serve(std::move(request));
+        return;
     }
     if (IsServerLaunch()) {
         if (ServerMode == 0) SetServerMode(1);

@@ -17,9 +17,7 @@ bool THttpCGIEngine::EndsProcessWithRequest() const { return ServerMode == 0; }
 
 bool THttpCGIEngine::TerminateFinishesRequest() const { return !CGIAutoTerminate; }
 
-void HandOffCgiRequest(TCgiRequest request) {
-    HandOffRequest(request.Input.release(), request.Output.release(), request.Variables.release());
-}
+void HandOffCgiRequest(TCgiRequest& request) { HandOffRequest(request); }
 
 TCgiRequest ConsoleServerRequest() {
     TStream* input = nullptr;

@@ -17,8 +17,10 @@ struct TCgiRequest {
     std::unique_ptr<TStringList> Variables;
 };
 
-// Hands the request to the resident server (HandOffRequest); never returns.
-[[noreturn]] void HandOffCgiRequest(TCgiRequest request);
+// Hands the request to the resident server (HandOffRequest). Returns only
+// when this process must serve the request itself, with the request given
+// back (its input yields the same body).
+void HandOffCgiRequest(TCgiRequest& request);
 // The console resident server's one request file (WaitForRequestFile); an
 // empty request when the alive file came back after a short absence.
 TCgiRequest ConsoleServerRequest();
