@@ -66,8 +66,14 @@ struct TClientFiles {
         : Writing(ServerFilePrefix() + id + "_wrt"),
           Request(ServerFilePrefix() + id + "_REQ"),
           Claimed(ServerFilePrefix() + id + "_cnf"),
+          Answering(ServerFilePrefix() + id + "_ind"),
           Response(ServerFilePrefix() + id + "_rsp") {}
-    std::string Writing, Request, Claimed, Response;
+    std::string Writing, Request, Claimed, Answering, Response;
+
+    // What a server that died while answering left of this client's files.
+    void RemoveLeftovers() const {
+        for (const std::string* file : {&Claimed, &Answering, &Response}) DeleteFileWithRetries(*file);
+    }
 };
 
 // Disarmed before it is told to end: once told, it frees itself.
@@ -272,15 +278,16 @@ void HandOffRequest(TCgiRequest& request) {
                 // A response published just before the server stopped is
                 // still delivered.
                 CopyResponse(files.Response, request.Output.get());
-                DeleteFileWithRetries(files.Response);
+                files.RemoveLeftovers();
                 break;
             case TWaitOutcome::Vanished:
                 if (TakeBack(files, true)) {
+                    files.RemoveLeftovers();
                     GiveBack(request, std::move(body));
                     return;
                 }
                 if (FileExists(files.Response)) CopyResponse(files.Response, request.Output.get());
-                DeleteFileWithRetries(files.Response);
+                files.RemoveLeftovers();
                 break;
             case TWaitOutcome::Stopped:
             case TWaitOutcome::TimedOut:
@@ -328,7 +335,7 @@ void HandOffRequestConsole(TCgiRequest& request) {
             return;
         }
         // The client's own files only: the console server leaves its claim.
-        for (const std::string& file : {files.Claimed, files.Response}) DeleteFileWithRetries(file);
+        files.RemoveLeftovers();
     } catch (const std::exception& e) {
         HttpLog(e.what());
         if (!written) {

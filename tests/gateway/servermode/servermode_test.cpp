@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -754,4 +755,134 @@ TEST_F(ServerModeTest, ServerWhoseAliveFileIsGoneFinishesTheRunningRequest) {
     EXPECT_EQ(ReadFile(dir.Path + "/stuck.out"), DirectAnswer(dir.Path, "GET", "stuck"));
     EXPECT_TRUE(ServerFiles().empty());
     EXPECT_EQ(FindWindowTitle(ServerFolder(), "prog.cgi_S"), TWindowState::wsAbsent);
+}
+
+namespace {
+// Runs count children, at most width at a time, each made by start(i);
+// their exit statuses in order (-1 for one that overran the bound).
+std::vector<int> RunPool(int count, int width, const std::function<pid_t(int)>& start, int boundMs = 60000) {
+    std::vector<int> statuses(static_cast<std::size_t>(count), -1);
+    std::vector<std::pair<pid_t, int>> running;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
+    int next = 0;
+    while ((next < count || !running.empty()) && std::chrono::steady_clock::now() < deadline) {
+        while (next < count && static_cast<int>(running.size()) < width) {
+            running.emplace_back(start(next), next);
+            ++next;
+        }
+        for (auto it = running.begin(); it != running.end();) {
+            if (!HasEnded(it->first)) {
+                ++it;
+                continue;
+            }
+            statuses[static_cast<std::size_t>(it->second)] = Reap(it->first, 1000);
+            it = running.erase(it);
+        }
+        Sleep(1);
+    }
+    for (const auto& [pid, index] : running) statuses[static_cast<std::size_t>(index)] = Reap(pid, 0);
+    return statuses;
+}
+
+std::string BurstQuery(int i) { return "burst" + std::to_string(i); }
+}  // namespace
+
+// A burst of hand-offs over 8 concurrent clients, the server left alone or
+// stopped in the middle of it (SIGTERM, the alive file's removal, SIGKILL):
+// every client gets exactly the answer a direct run gives, whether the
+// server or the client itself served it; nothing is lost or mixed.
+TEST_F(ServerModeTest, BurstOfHandOffsAnswersEveryClientAsADirectRun) {
+    if (ConsoleBuild) GTEST_SKIP() << "the windowed server loop";
+    struct Case {
+        const char* what;
+        int serverMode;
+        int requests;
+        std::function<void(pid_t server)> stop;  // after a third of the requests; none: left alone
+    };
+    const Case cases[] = {
+        {"ServerMode 2, left alone", 2, 200, nullptr},
+        {"ServerMode 1, left alone", 1, 60, nullptr},
+        {"SIGTERM", 2, 60, [](pid_t server) { kill(server, SIGTERM); }},
+        {"alive file removed", 1, 60, [](pid_t) { DeleteFile(Os(AliveFileName())); }},
+        {"SIGKILL", 2, 60, [](pid_t server) { kill(server, SIGKILL); }},
+    };
+    std::vector<std::string> direct;
+    const std::vector<int> directStatuses = RunPool(200, 8, [&](int i) {
+        return Fork([&, i] { RunDirect(dir.Path, "GET", BurstQuery(i), "", dir.Path + "/d" + std::to_string(i)); });
+    });
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_EQ(directStatuses[static_cast<std::size_t>(i)], 0);
+        direct.push_back(ReadFile(dir.Path + "/d" + std::to_string(i)));
+    }
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const pid_t server = Fork([&] { RunResidentServer(dir.Path, c.serverMode); });
+        ASSERT_TRUE(WaitUntil(ServerWindowUp, 3000));
+        const std::vector<int> statuses = RunPool(c.requests, 8, [&](int i) {
+            if (c.stop && i == c.requests / 3) c.stop(server);
+            return Fork([&, i] { RunClient(dir.Path, "GET", BurstQuery(i), "", dir.Path + "/h" + std::to_string(i)); });
+        });
+        int servedHere = 0;
+        for (int i = 0; i < c.requests; ++i) {
+            const int status = statuses[static_cast<std::size_t>(i)];
+            EXPECT_TRUE(status == 0 || status == ServedHere) << i << ": " << status;
+            servedHere += status == ServedHere ? 1 : 0;
+            EXPECT_EQ(ReadFile(dir.Path + "/h" + std::to_string(i)), direct[static_cast<std::size_t>(i)]) << i;
+        }
+        if (c.stop) {
+            EXPECT_GT(servedHere, 0);  // the later ones found the server gone
+        } else {
+            EXPECT_EQ(servedHere, 0);
+            ASSERT_TRUE(DeleteFile(Os(AliveFileName())));
+        }
+        const bool killed = std::string(c.what) == "SIGKILL";
+        EXPECT_EQ(Reap(server, 35000), killed ? 128 : 0);
+        for (const auto& name : ServerFiles())  // a killed server leaves its alive file only
+            EXPECT_TRUE(killed && name == "prog.cgi_s") << name;
+        PurgeFiles(ServerFilePrefix() + "*", Now() + 1);
+        DeleteFile(Os(WindowTitleFile(ServerFolder(), "prog.cgi_S")));
+    }
+}
+
+// A client killed at any stage of its hand-off holds nobody up: the next
+// request is answered by the server in normal time.
+TEST_F(ServerModeTest, ClientKilledAtAnyStageHoldsNobodyUp) {
+    if (ConsoleBuild) GTEST_SKIP() << "the windowed server loop";
+    const pid_t server = Fork([&] { RunResidentServer(dir.Path, 1); });
+    ASSERT_TRUE(WaitUntil(ServerWindowUp, 3000));
+    struct Case {
+        const char* what;
+        const char* query;
+        const char* waitFor;  // the file that shows the stage
+        bool holdServer;      // the server held still (SIGSTOP) until the client is gone
+    };
+    const Case cases[] = {
+        {"writing its request (the body not complete)", "writing", "_wrt", false},
+        {"its request waiting unclaimed", "pending", "_REQ", true},
+        {"its request being served", "slow", "_cnf", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        const pid_t client = Fork([&] {
+            close(fds[1]);
+            RunClientWith(dir.Path, new THandleStream(fds[0]), RequestVariables("POST", c.query, "name=12345678"),
+                          dir.Path + "/killed.out");
+        });
+        close(fds[0]);
+        if (c.holdServer) kill(server, SIGSTOP);
+        const std::string sent = std::string(c.waitFor) == "_wrt" ? "name=" : "name=12345678";
+        EXPECT_EQ(write(fds[1], sent.data(), sent.size()), static_cast<ssize_t>(sent.size()));
+        EXPECT_TRUE(WaitUntil([&] { return !FirstServerFile(c.waitFor).empty(); }, 3000));
+        kill(client, SIGKILL);
+        EXPECT_EQ(Reap(client, 2000), 128);
+        close(fds[1]);
+        if (c.holdServer) kill(server, SIGCONT);
+        const pid_t next = Fork([&] { RunClient(dir.Path, "GET", "next", "", dir.Path + "/next.out"); });
+        EXPECT_EQ(Reap(next, 5000), 0);  // answered by the server
+        EXPECT_EQ(ReadFile(dir.Path + "/next.out"), DirectAnswer(dir.Path, "GET", "next"));
+    }
+    ASSERT_TRUE(DeleteFile(Os(AliveFileName())));
+    EXPECT_EQ(Reap(server, 5000), 0);
 }
