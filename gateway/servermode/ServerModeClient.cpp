@@ -133,12 +133,10 @@ void WriteRequestFile(const TClientFiles& files, const TStringList& variables, T
             watchdog = new TWatchDogThread(ServerConstants::WatchDogPollMs);
             watchdog->Start();
         }
-        for (const auto& entry : variables.Lines()) {
-            if (guarded) ProcessMessages();
-            ArmDeadline(watchdog);
-            WriteOrFail(*file, entry + "\r\n", files.Writing);
-        }
-        WriteOrFail(*file, "\r\n", files.Writing);
+        // The header block in one piece; the watchdog bounds the write.
+        if (guarded) ProcessMessages();
+        ArmDeadline(watchdog);
+        WriteOrFail(*file, ComposeRequestHeader(variables), files.Writing);
         CopyBody(input, *file, RequestContentLength(variables), watchdog, files.Writing, body);
         file.reset();
     } catch (...) {
@@ -211,16 +209,25 @@ enum class TWaitOutcome {
 };
 
 // Waits for the response, waking for every change in the server folder and
-// every 50 ms at the latest.
+// every 50 ms at the latest; the server's process is looked at every 50 ms,
+// its alive file at every wake.
 TWaitOutcome WaitForResponse(const TClientFiles& files, bool seen, TFolderWatch& watch) {
     const Clock::time_point deadline =
         Clock::now() + std::chrono::duration_cast<Clock::duration>(
                            std::chrono::duration<double>(ServerConstants::ResponseWaitSeconds));
+    const auto lookEvery = std::chrono::milliseconds(ServerConstants::PollMs);
+    Clock::time_point nextLook = Clock::now() + lookEvery;
+    TServerSight server{false, false, true};
     for (;;) {
         if (FileExists(files.Response)) return TWaitOutcome::Answered;
         if (Clock::now() >= deadline) return TWaitOutcome::TimedOut;
         if (StopMessageWaiting()) return TWaitOutcome::Stopped;
-        const TServerSight server = LookAtServer(seen);
+        if (Clock::now() >= nextLook) {
+            server = LookAtServer(seen);
+            nextLook = Clock::now() + lookEvery;
+        } else {
+            server.Stopping = !FileExists(AliveFileName());
+        }
         const bool unclaimed = FileExists(files.Request);
         if (unclaimed && (server.Stopping || server.Dead)) return TWaitOutcome::Vanished;
         if (!unclaimed && server.Dead) return FileExists(files.Response) ? TWaitOutcome::Answered : TWaitOutcome::Vanished;

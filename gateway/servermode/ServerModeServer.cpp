@@ -134,7 +134,7 @@ bool RunClaimedRequest(THttpCGIEngine* engine, const std::string& base) {
 
 void PublishResponse(const std::string& base) {
     RenameWithRetries(base + "ind", base + "rsp", ServerConstants::PublishTries, ServerConstants::PublishRetryMs);
-    PurgeFiles(base + "cnf", Now() + 1.0);
+    DeleteFileWithRetries(base + "cnf");
 }
 }  // namespace
 
