@@ -703,6 +703,7 @@ TEST_F(ServerModeTest, KilledServerLeavesTheWaitingClientBounded) {
 TEST_F(ServerModeTest, ConsoleServerAnswersOneConsoleClient) {
     const pid_t server = Fork([&] {
         BecomeProgram(dir.Path);
+        ServerModeStartup();  // its end routine removes the alive file (console build)
         auto* engine = new TCGIWinEngine(nullptr);
         engine->SetOnExecRequest(EchoRequest);
         engine->CGIAutoTerminate = false;
@@ -712,7 +713,6 @@ TEST_F(ServerModeTest, ConsoleServerAnswersOneConsoleClient) {
         WaitForRequestFile(input, output, variables);
         if (!output) _exit(4);
         if (ConsoleBuild) {
-            ServerModeStartup();  // its end routine removes the alive file
             engine->ConsoleRequest = {std::unique_ptr<TStream>(input), std::unique_ptr<TStream>(output),
                                       std::unique_ptr<TStringList>(variables)};
             engine->RunConsoleRequest();
