@@ -180,9 +180,10 @@ void StartServer() {
     // its files and its requests.
     if (!ClaimWindowTitle(ServerFolder(), ServerWindowTitle())) EndSecondServer();
     IsServerProcess.store(true);
-    const bool earlierServer = FileExists(AliveFileName());
-    PurgeFiles(ServerFilePrefix() + "*", Now() + 1.0);
-    if (earlierServer) Sleep(ServerConstants::AfterClearingMs);
+    // The clients of an earlier server that ended get a moment to take back
+    // what it had claimed; the requests still waiting are served here.
+    if (FileExists(AliveFileName())) Sleep(ServerConstants::AfterClearingMs);
+    PurgeServerFiles();
     const THandle alive = FileCreate(AliveFileName());
     if (alive != INVALID_HANDLE_VALUE) FileClose(alive);
     FileSetDateTime(AliveFileName(), Now());

@@ -63,8 +63,9 @@ std::string AliveFileName();
 // limit (folders are left alone). A file that cannot be deleted is tried
 // 11 times in all, 50 ms apart; one that has vanished meanwhile is not.
 void PurgeFiles(const std::string& pattern, TDateTime limit);
-// Becomes the resident server: clears the files of any earlier server and
-// creates a fresh alive file. Only one process may be the server of an
+// Becomes the resident server: clears the files of any earlier server but
+// the requests still waiting (they are served next) and creates a fresh
+// alive file. Only one process may be the server of an
 // install: when another one is, this process ends with a message and exit
 // code 1.
 void StartServer();

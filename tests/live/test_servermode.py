@@ -55,6 +55,8 @@ class ResidentServerUnderLighttpd(unittest.TestCase):
     def test_hand_off_answers_as_direct_runs_and_sigterm_stops_cleanly(self):
         direct = self.answers()
         self.start_resident()
+        second = livelib.spawn_resident_server(self.site)
+        self.assertEqual(second.wait(timeout=10), 1)  # one server per install
         # Held still, the server leaves a waiting request file: the answers
         # below really come through it.
         os.kill(self.resident.pid, signal.SIGSTOP)

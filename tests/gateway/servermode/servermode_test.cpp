@@ -353,9 +353,11 @@ TEST_F(ServerModeTest, StartServerAndIsServerRunning) {
 
     MakeFile(Os(ServerFilePrefix() + "1-2-3-4_00001_REQ"), "A=1\r\n\r\n");
     MakeFile(Os(ServerFilePrefix() + "1-2-3-4_00001_rsp"));
+    MakeFile(Os(ServerFilePrefix() + "1-2-3-4_00002_cnf"));
     StartServer();
     EXPECT_TRUE(IsServerProcess.load());
-    EXPECT_EQ(ServerFiles(), std::vector<std::string>{"prog.cgi_s"});
+    // A request still waiting is served by the new server.
+    EXPECT_EQ(ServerFiles(), (std::vector<std::string>{"prog.cgi_1-2-3-4_00001_REQ", "prog.cgi_s"}));
     IsServerProcess.store(false);
     EXPECT_TRUE(IsServerRunning());  // the fresh alive file
 }
