@@ -46,7 +46,8 @@ bool ClaimWindowTitle(const std::string& folder, const std::string& title) {
     const std::string file = ToOsPath(WindowTitleFile(folder, title) + ".lock");
     std::lock_guard guard(claimsLock);
     if (Claims().count(file) != 0) return true;
-    const int fd = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // Read access suffices for the lock, also on a file another user made.
+    const int fd = open(file.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) return false;
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         close(fd);
