@@ -290,6 +290,7 @@ void HandOffRequest(TCgiRequest& request) {
             case TWaitOutcome::Vanished:
                 if (TakeBack(files, true)) {
                     files.RemoveLeftovers();
+                    RestoreStopSignals();
                     GiveBack(request, std::move(body));
                     return;
                 }

@@ -165,13 +165,16 @@ constexpr int ServedHere = 5;
 }
 
 // Child body: a client that hands its request over and writes the answer
-// to outputFile; a request given back is served here (exit ServedHere).
+// to outputFile; a request given back is served here (exit ServedHere), by
+// a process that SIGTERM ends again (else exit 6).
 void RunClientWith(const std::string& folder, TStream* input, TStringList* variables, const std::string& outputFile) {
     BecomeProgram(folder);
     setenv("REQUEST_METHOD", "GET", 1);  // a CGI process, not one started by hand
     TCgiRequest request{std::unique_ptr<TStream>(input), std::make_unique<TFileStream>(outputFile, fmCreate),
                         std::unique_ptr<TStringList>(variables)};
     HandOffRequest(request);
+    struct sigaction onTerm {};
+    if (sigaction(SIGTERM, nullptr, &onTerm) != 0 || onTerm.sa_handler != SIG_DFL) _exit(6);
     ServeHere(request, ServedHere);
 }
 
