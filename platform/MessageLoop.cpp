@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -103,6 +104,22 @@ const bool gMainQueueMade = [] {
     gSignalPipe = MainQueue()->PipeWrite;
     return true;
 }();
+
+// A forked child gets a self-pipe of its own: with the parent's, either
+// process would read the other's posted messages and signals (a close
+// message meant for one ending the other's wait). Only async-signal-safe
+// calls here.
+void RenewMainPipeInChild() {
+    TQueue& q = *MainQueue();
+    if (q.PipeRead >= 0) close(q.PipeRead);
+    if (q.PipeWrite >= 0) close(q.PipeWrite);
+    int fds[2];
+    const bool made = pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0;
+    q.PipeRead = made ? fds[0] : -1;
+    q.PipeWrite = made ? fds[1] : -1;
+    gSignalPipe = q.PipeWrite;
+}
+const bool gForkHandled = [] { return pthread_atfork(nullptr, nullptr, RenewMainPipeInChild) == 0; }();
 
 thread_local std::shared_ptr<TQueue> tQueue;
 

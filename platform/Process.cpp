@@ -140,9 +140,33 @@ void HaltProcess(int code) {
 
 void NormalExit(int code) { std::exit(code); }
 
+namespace {
+// The fields of /proc/<pid>/stat from field 3 (the state) on, "" when the
+// process cannot be looked at. The command name before them, in
+// parentheses, may itself hold blanks and parentheses.
+std::string StatFields(int pid) {
+    std::string stat;
+    if (!ReadWholeFile("/proc/" + std::to_string(pid) + "/stat", stat)) return {};
+    const std::size_t close = stat.rfind(')');
+    return close == std::string::npos || close + 2 > stat.size() ? std::string() : stat.substr(close + 2);
+}
+}  // namespace
+
+// A process that has ended but is not yet reaped (a zombie) has ended.
 bool ProcessAlive(int pid) {
     if (pid <= 0) return false;
-    return kill(pid, 0) == 0 || errno == EPERM;
+    if (kill(pid, 0) != 0 && errno != EPERM) return false;
+    const std::string fields = StatFields(pid);
+    return fields.empty() || (fields[0] != 'Z' && fields[0] != 'X');
+}
+
+unsigned long long ProcessStartTime(int pid) {
+    if (pid <= 0) return 0;
+    const std::string fields = StatFields(pid);
+    // Field 22, the start time, is the 20th from the state on.
+    std::size_t at = 0;
+    for (int field = 3; field < 22 && at != std::string::npos; ++field) at = fields.find(' ', at + 1);
+    return at == std::string::npos ? 0 : std::strtoull(fields.c_str() + at + 1, nullptr, 10);
 }
 
 int CurrentProcessId() { return static_cast<int>(getpid()); }

@@ -49,4 +49,8 @@ constexpr bool ConsoleBuild = false;
 bool WinExecHidden(const std::string& commandLine);
 // Whether a process with this id lives.
 bool ProcessAlive(int pid);
+// When the process with this id started, in clock ticks since boot; 0 when
+// it does not exist or cannot be looked at. A process id is used again once
+// its process has ended: the pair of id and start time is not.
+unsigned long long ProcessStartTime(int pid);
 int CurrentProcessId();

@@ -33,6 +33,15 @@ bool InstallStopSignals() {
     return true;
 }
 
+void RestoreStopSignals() {
+    if (!installed.load()) return;
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
+    installed.store(false);
+}
+
 bool StopMessageWaiting() {
     TMessage message;
     if (!PeekMessage(message, ApplicationHandle(), 0, 1023)) return false;

@@ -9,6 +9,9 @@
 // when signal posting could not be prepared (the handlers are then not
 // installed and the signals keep their default action).
 bool InstallStopSignals();
+// Gives SIGTERM, SIGINT and SIGHUP their default action back (a process
+// that stops waiting and serves a request itself is ended by them again).
+void RestoreStopSignals();
 // True when the first message waiting for the application window among the
 // messages 0 to 1023 is a close, quit or system-command message. Looks,
 // does not remove.

@@ -7,21 +7,6 @@
 #include "platform/Files.h"
 
 namespace {
-std::vector<std::string> SplitAtBlanks(const std::string& line) {
-    std::vector<std::string> words;
-    std::string word;
-    for (char c : line) {
-        if (c == ' ') {
-            if (!word.empty()) words.push_back(word);
-            word.clear();
-        } else {
-            word += c;
-        }
-    }
-    if (!word.empty()) words.push_back(word);
-    return words;
-}
-
 std::vector<char*> Pointers(std::vector<std::string>& strings) {
     std::vector<char*> pointers;
     for (auto& s : strings) pointers.push_back(s.data());
@@ -49,9 +34,9 @@ std::vector<char*> Pointers(std::vector<std::string>& strings) {
 }
 }  // namespace
 
-bool WinExecHiddenWithEnvironment(const std::string& commandLine, const std::vector<std::string>& environment) {
-    std::vector<std::string> words = SplitAtBlanks(commandLine);
-    if (words.empty()) return false;
+bool SpawnDetached(const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
+    if (arguments.empty()) return false;
+    std::vector<std::string> words = arguments;
     words[0] = ToOsPath(words[0]);
     std::vector<std::string> env = environment;
     std::vector<char*> argv = Pointers(words);

@@ -5,7 +5,8 @@
 #include <vector>
 
 // Like WinExecHidden: detached (new session, standard streams on /dev/null,
-// no other descriptors inherited), the first word of commandLine is the
-// program and the line is split at blanks; environment holds NAME=value
+// no other descriptors inherited). arguments[0] is the program's path (in
+// Windows or OS form) and also its argv[0]; every element reaches the
+// program as one argument, blanks and all. environment holds NAME=value
 // strings. False when the program could not be started.
-bool WinExecHiddenWithEnvironment(const std::string& commandLine, const std::vector<std::string>& environment);
+bool SpawnDetached(const std::vector<std::string>& arguments, const std::vector<std::string>& environment);

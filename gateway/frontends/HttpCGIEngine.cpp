@@ -9,6 +9,7 @@
 #include "gateway/engine/Limits.h"
 #include "gateway/engine/ProcessRole.h"
 #include "gateway/engine/RequestContext.h"
+#include "gateway/frontends/CGIWEng.h"
 #include "gateway/servermode/ServerMode.h"
 #include "platform/Process.h"
 #include "platform/Threads.h"
@@ -21,15 +22,31 @@ bool THttpCGIEngine::EndsProcessWithRequest() const { return ServerMode == 0; }
 
 bool THttpCGIEngine::TerminateFinishesRequest() const { return !CGIAutoTerminate; }
 
-void HandOffCgiRequest(TCgiRequest request) {
-    TStream* input = request.Input.release();
-    TStream* output = request.Output.release();
-    TStringList* variables = request.Variables.release();
+void HandOffCgiRequest(TCgiRequest& request) {
     if constexpr (EngineSettings::ConsoleFrontEnd)
-        HandOffRequestConsole(input, output, variables);
+        HandOffRequestConsole(request);
     else
-        HandOffRequest(input, output, variables);
+        HandOffRequest(request);
 }
+
+namespace {
+// A request the resident server gave back at start-up, before any form
+// existed: the runner serves it in place of reading the front end's request
+// again (the standard input's body has been read once already).
+std::optional<TCgiRequest> givenBack;
+
+TCgiRequest OwnRequest(const TRequestBuilder& request) {
+    if (!givenBack) return request(true);
+    TCgiRequest own = std::move(*givenBack);
+    givenBack.reset();
+    // Handed over in the order given; served, as a direct run, sorted.
+    if (own.Variables && !own.Variables->Sorted) {
+        own.Variables->Sorted = true;
+        own.Variables->Sort();
+    }
+    return own;
+}
+}  // namespace
 
 TCgiRequest ConsoleServerRequest() {
     TStream* input = nullptr;
@@ -41,9 +58,14 @@ TCgiRequest ConsoleServerRequest() {
 
 void StartUpRequest(THttpCGIEngine* (*makeEngine)(), const TRequestBuilder& request) {
     switch (ProcessRole()) {
-    case TProcessRole::HandOffClient:
-        HandOffCgiRequest(request(false));
+    case TProcessRole::HandOffClient: {
+        TCgiRequest own = request(false);
+        HandOffCgiRequest(own);
+        SetProcessRole(IsWinCgi() ? TProcessRole::WindowsCgi : TProcessRole::StandardCgi);
+        givenBack = std::move(own);
+        if (EngineSettings::ConsoleFrontEnd) makeEngine()->ConsoleRequest = OwnRequest(request);
         return;
+    }
     case TProcessRole::ConsoleServer:
         // The standard streams give way to the handed-over request's files.
         makeEngine()->ConsoleRequest = ConsoleServerRequest();
@@ -100,12 +122,14 @@ void THttpCGIEngine::RunAsRole(std::uint32_t startDelayMs, const TRequestBuilder
         SetServerMode(std::max<std::uint8_t>(ServerMode, 1));
         RunServerLoop(this);
     }
+    TCgiRequest own = OwnRequest(request);
     if (HandsRequestToNewServer(*this)) {
         StartServerProcess();
         Sleep(startDelayMs);
-        HandOffCgiRequest(request(false));
+        // Returns when the new server cannot take the request.
+        HandOffCgiRequest(own);
     }
-    Serve(request(true));
+    Serve(std::move(own));
 }
 
 void THttpCGIEngine::RunRequest(TStream* input, TStream* output, TStringList* variables) {

@@ -22,8 +22,9 @@ struct TCgiRequest {
 };
 
 // Hands the request to the resident server (the console build's way or the
-// windowed one); never returns.
-[[noreturn]] void HandOffCgiRequest(TCgiRequest request);
+// windowed one). Returns only when this process must serve the request
+// itself, with the request given back (its input yields the same body).
+void HandOffCgiRequest(TCgiRequest& request);
 // The console resident server's one request file (WaitForRequestFile); an
 // empty request when the alive file came back after a short absence.
 TCgiRequest ConsoleServerRequest();
@@ -33,7 +34,9 @@ TCgiRequest ConsoleServerRequest();
 using TRequestBuilder = std::function<TCgiRequest(bool sorted)>;
 
 // A front end's start-up, by the process's role: a hand-off client hands
-// its request over and never returns; the console build makes the engine
+// its request over and ends, unless the request is given back (it is then
+// served as the front end's own, the role changed to match); the console
+// build makes the engine
 // (which lives as long as the process) and prepares the request it serves,
 // or the console server's request file. A windowed process leaves its
 // request to the creation of the application's form.

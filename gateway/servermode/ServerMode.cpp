@@ -2,6 +2,8 @@
 // predicates that tell a server launch and a living server.
 #include "gateway/servermode/ServerMode.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -9,6 +11,7 @@
 #include "gateway/engine/HttpEng.h"
 #include "gateway/engine/ProcessRole.h"
 #include "gateway/servermode/ServerModeInternal.h"
+#include "platform/FileWatch.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
 #include "platform/Spawn.h"
@@ -63,20 +66,26 @@ bool IsServerLaunch() {
 }
 
 bool ServerLaunchRequested() {
-    if (ParamCount() == 2) {
-        bool requestInEnvironment = false;
-        GetEnv("REQUEST_METHOD", &requestInEnvironment);
-        return !requestInEnvironment && Trim(ParamStr(1)) == "$$START_SERVER";
-    }
+    // A process with a request in its environment was not started by hand,
+    // whatever its SERVER_SOFTWARE says.
+    bool requestInEnvironment = false;
+    GetEnv("REQUEST_METHOD", &requestInEnvironment);
+    if (requestInEnvironment) return false;
+    if (ParamCount() == 2) return Trim(ParamStr(1)) == "$$START_SERVER";
     return GetEnvVariable("SERVER_SOFTWARE").empty() && ParamCount() == 0;
+}
+
+double AliveAgeSeconds() {
+    double modified = 0;
+    if (!FileModifiedUtc(AliveFileName(), modified)) return -1;
+    return std::max(0.0, UtcSecondsNow() - modified);
 }
 
 bool IsServerRunning() {
     if (IsServerProcess.load()) return true;
-    TSearchRec info;
-    if (FindFileInfo(AliveFileName(), faAnyFile, info) != 0) return false;
+    const double age = AliveAgeSeconds();
     const double freshness = ConsoleBuild ? ServerConstants::AliveSecondsConsole : ServerConstants::AliveSeconds;
-    if (info.Time <= Now() - freshness * OneSecond) return false;
+    if (age < 0 || age >= freshness) return false;
     // A server that was killed leaves a fresh alive file behind, but the
     // process it published has ended: a request handed to it would be lost.
     return FindWindowTitle(ServerFolder(), ServerWindowTitle()) != TWindowState::wsGone;
@@ -107,12 +116,77 @@ bool RenameWithRetries(const std::string& from, const std::string& to, int tries
     return false;
 }
 
+void EndSecondServer() {
+    const std::string message = "Server mode - A resident server is already running";
+    std::fprintf(stderr, "%s\n", message.c_str());
+    HttpLog(message);
+    HaltProcess(1);
+}
+
+std::vector<TServerFile> ListServerFiles(const std::string& mask) {
+    std::vector<TServerFile> files;
+    TSearchRec rec;
+    for (int found = FindFirst(ServerFilePrefix() + mask, faAnyFile, rec); found == 0; found = FindNext(rec)) {
+        if ((rec.Attr & faDirectory) != 0) continue;
+        TServerFile file{ServerFolder() + "\\" + rec.Name, 0};
+        if (FileModifiedUtc(file.Path, file.Modified)) files.push_back(std::move(file));
+    }
+    FindClose(rec);
+    std::sort(files.begin(), files.end(), [](const TServerFile& a, const TServerFile& b) {
+        return a.Modified != b.Modified ? a.Modified < b.Modified : a.Path < b.Path;
+    });
+    return files;
+}
+
+namespace {
+bool EndsWithText(const std::string& text, std::string_view suffix) {
+    return text.size() >= suffix.size() && SameText(text.substr(text.size() - suffix.size()), std::string(suffix));
+}
+}  // namespace
+
+void PurgeServerFiles() {
+    for (const TServerFile& file : ListServerFiles("*"))
+        if (!EndsWithText(file.Path, "_req")) DeleteFileWithRetries(file.Path);
+}
+
+void PurgeStaleFiles() {
+    const double now = UtcSecondsNow();
+    const std::string alive = AliveFileName();
+    for (const TServerFile& file : ListServerFiles("*")) {
+        if (SameText(file.Path, alive)) continue;
+        const double limit =
+            EndsWithText(file.Path, "_rsp") ? ServerConstants::ResponseWaitSeconds : ServerConstants::StaleSeconds;
+        if (now - file.Modified > limit) DeleteFileWithRetries(file.Path);
+    }
+}
+
+bool ClaimRequest(const std::string& requestFile) {
+    const std::string claimed = requestFile.substr(0, requestFile.size() - 3) + "cnf";
+    for (int attempt = 1; attempt <= ServerConstants::ClaimTries; ++attempt) {
+        if (RenameFile(requestFile, claimed)) return true;
+        // Another server, or the client taking it back, was first.
+        if (!FileExists(requestFile)) return false;
+        if (attempt < ServerConstants::ClaimTries) Sleep(static_cast<std::uint32_t>(ServerConstants::ClaimRetryMs));
+    }
+    return false;
+}
+
+std::string ClaimOldestRequest() {
+    for (const TServerFile& file : ListServerFiles("*_req"))
+        if (ClaimRequest(file.Path)) return file.Path.substr(0, file.Path.size() - 3);
+    return {};
+}
+
 void StartServer() {
-    IsServerProcess.store(true);
     CreateDir(ServerFolder());
-    const bool earlierServer = FileExists(AliveFileName());
-    PurgeFiles(ServerFilePrefix() + "*", Now() + 1.0);
-    if (earlierServer) Sleep(ServerConstants::AfterClearingMs);
+    // Before anything of an earlier server is cleared: a living one keeps
+    // its files and its requests.
+    if (!ClaimWindowTitle(ServerFolder(), ServerWindowTitle())) EndSecondServer();
+    IsServerProcess.store(true);
+    // The clients of an earlier server that ended get a moment to take back
+    // what it had claimed; the requests still waiting are served here.
+    if (FileExists(AliveFileName())) Sleep(ServerConstants::AfterClearingMs);
+    PurgeServerFiles();
     const THandle alive = FileCreate(AliveFileName());
     if (alive != INVALID_HANDLE_VALUE) FileClose(alive);
     FileSetDateTime(AliveFileName(), Now());
@@ -122,7 +196,7 @@ bool StartServerProcess() {
     std::vector<std::string> environment;
     for (const auto& entry : EnvironmentStrings())
         if (!IsRequestVariable(entry)) environment.push_back(entry);
-    return WinExecHiddenWithEnvironment(ParamStr(0) + " $$START_SERVER X", environment);
+    return SpawnDetached({ParamStr(0), "$$START_SERVER", "X"}, environment);
 }
 
 void ServerModeStartup() {
@@ -135,10 +209,13 @@ void ServerModeStartup() {
 }
 
 void ServerModeFinalization() {
+    // Only the process that became the server: a second launch that ended
+    // leaves the running server's files alone.
+    if (!IsServerProcess.load()) return;
     const TProcessRole role = ProcessRole();
     if (role == TProcessRole::ConsoleServer) PurgeFiles(AliveFileName(), Now() + 1.0);
     if (role != TProcessRole::ResidentServer) return;
-    PurgeFiles(ServerFilePrefix() + "*", Now() + 1.0);
+    PurgeServerFiles();
     PurgeFiles(ExecutableFileName() + "_*", Now() + 1.0);
     ClearWindowTitle(ServerFolder(), ServerWindowTitle());
 }

@@ -1,7 +1,10 @@
 // The client side of the hand-off: a CGI process that found a resident
 // server alive writes its request file, waits for the response and copies
 // it to its own output. Every wait is bounded: 180 s for the response, 30 s
-// for each header entry and each block of the body (the watchdog).
+// for each header entry and for each stretch of the body without data (the
+// watchdog). A request the server never ran is given back and served here.
+#include <chrono>
+#include <cstring>
 #include <memory>
 
 #include "gateway/engine/Helpers.h"
@@ -12,6 +15,7 @@
 #include "gateway/servermode/ServerModeInternal.h"
 #include "gateway/servermode/ServerModeRequest.h"
 #include "platform/Exception.h"
+#include "platform/FileWatch.h"
 #include "platform/Files.h"
 #include "platform/MessageLoop.h"
 #include "platform/Process.h"
@@ -23,8 +27,10 @@
 #include "platform/WindowTitle.h"
 
 namespace ServerModeClient {
+using Clock = std::chrono::steady_clock;
+
 // The windowed client's watchdog (none when unguarded) ends the process when
-// one header entry or one block of the body takes longer than 30 s.
+// one header entry or one stretch of the body takes longer than 30 s.
 void ArmDeadline(TWatchDogThread* watchdog) {
     if (watchdog) watchdog->SetDeadline(Now() + ServerConstants::HeaderLineSeconds * OneSecond);
 }
@@ -43,16 +49,32 @@ std::string DrawClientId(const std::string& address) {
     throw Exception("Server mode - No free client id");
 }
 
-// The alive file and the files of other clients: 10 beyond the alive file
-// refuse this client.
+// Requests that wait unclaimed: 10 of them refuse this client. Answers
+// nobody collected and requests being served do not count.
 void CheckClientLimit() {
-    int count = 0;
+    int pending = 0;
     TSearchRec rec;
-    for (int found = FindFirst(ServerFilePrefix() + "*", faAnyFile, rec); found == 0; found = FindNext(rec))
-        if ((rec.Attr & faDirectory) == 0) ++count;
+    for (int found = FindFirst(ServerFilePrefix() + "*_req", faAnyFile, rec); found == 0; found = FindNext(rec))
+        if ((rec.Attr & faDirectory) == 0) ++pending;
     FindClose(rec);
-    if (count - 1 >= ServerConstants::ClientLimit) throw Exception("Server mode - Too many clients");
+    if (pending >= ServerConstants::ClientLimit) throw Exception("Server mode - Too many clients");
 }
+
+// The names of one client's files.
+struct TClientFiles {
+    explicit TClientFiles(const std::string& id)
+        : Writing(ServerFilePrefix() + id + "_wrt"),
+          Request(ServerFilePrefix() + id + "_REQ"),
+          Claimed(ServerFilePrefix() + id + "_cnf"),
+          Answering(ServerFilePrefix() + id + "_ind"),
+          Response(ServerFilePrefix() + id + "_rsp") {}
+    std::string Writing, Request, Claimed, Answering, Response;
+
+    // What a server that died while answering left of this client's files.
+    void RemoveLeftovers() const {
+        for (const std::string* file : {&Claimed, &Answering, &Response}) DeleteFileWithRetries(*file);
+    }
+};
 
 // Disarmed before it is told to end: once told, it frees itself.
 void StopWatchDog(TWatchDogThread* watchdog) {
@@ -66,79 +88,162 @@ void WriteOrFail(TStream& file, std::string_view bytes, const std::string& name)
         throw EFileError("Cannot write file \"" + name + "\"");
 }
 
-void CopyBody(TStream* input, TStream& file, std::int32_t length, TWatchDogThread* watchdog, const std::string& name) {
+// A memory or file stream at its end will not grow: its 0 is the end.
+bool EndedForGood(TStream& stream) {
+    const bool fixed = dynamic_cast<TMemoryStream*>(&stream) != nullptr || dynamic_cast<TFileStream*>(&stream) != nullptr;
+    return fixed && stream.Position() >= stream.Size();
+}
+
+// Copies up to length bytes of the body, keeping them in body as well. A
+// read that finds nothing yet (a non-blocking input) waits and reads again;
+// the copy stops at the end of the data, at length, or (without a watchdog)
+// after 30 s without data. A body that ends early is handed over as it
+// came, and the server reads it as a direct run would.
+void CopyBody(TStream* input, TStream& file, std::int32_t length, TWatchDogThread* watchdog, const std::string& name,
+              std::string& body) {
     char block[EngineLimits::ReadPiece];
     std::int32_t left = length;
+    Clock::time_point lastData = Clock::now();
     while (input && left > 0) {
         ArmDeadline(watchdog);
         const int n = input->Read(block, std::min<std::int32_t>(left, sizeof block));
-        if (n <= 0) break;
+        if (n < 0 || (n == 0 && EndedForGood(*input))) break;
+        if (n == 0) {
+            if (!watchdog && Clock::now() - lastData >= std::chrono::duration<double>(ServerConstants::HeaderLineSeconds))
+                break;
+            Sleep(1);
+            continue;
+        }
+        body.append(block, static_cast<std::size_t>(n));
         WriteOrFail(file, std::string_view(block, static_cast<std::size_t>(n)), name);
         left -= n;
+        lastData = Clock::now();
     }
 }
 
 // Writes the request under a temporary name and renames it to its "_REQ"
 // name only when complete, so the server never claims a partial request.
 // guarded: the windowed client, whose watchdog bounds every entry and block.
-void WriteRequestFile(const std::string& id, std::unique_ptr<TStringList> variables,
-                      std::unique_ptr<TStream> input, bool guarded) {
-    const std::string prefix = ServerFilePrefix();
-    const std::string temporary = prefix + id + "_wrt";
-    const std::string request = prefix + id + "_REQ";
+void WriteRequestFile(const TClientFiles& files, const TStringList& variables, TStream* input, bool guarded,
+                      std::string& body) {
     TWatchDogThread* watchdog = nullptr;
     try {
-        auto file = std::make_unique<TFileStream>(temporary, fmCreate);
+        auto file = std::make_unique<TFileStream>(files.Writing, fmCreate);
         if (guarded) {
             watchdog = new TWatchDogThread(ServerConstants::WatchDogPollMs);
             watchdog->Start();
         }
-        for (const auto& entry : variables->Lines()) {
-            if (guarded) ProcessMessages();
-            ArmDeadline(watchdog);
-            WriteOrFail(*file, entry + "\r\n", temporary);
-        }
-        WriteOrFail(*file, "\r\n", temporary);
-        const std::int32_t length = RequestContentLength(*variables);
-        variables.reset();
-        CopyBody(input.get(), *file, length, watchdog, temporary);
-        input.reset();
+        // The header block in one piece; the watchdog bounds the write.
+        if (guarded) ProcessMessages();
+        ArmDeadline(watchdog);
+        WriteOrFail(*file, ComposeRequestHeader(variables), files.Writing);
+        CopyBody(input, *file, RequestContentLength(variables), watchdog, files.Writing, body);
         file.reset();
     } catch (...) {
         StopWatchDog(watchdog);
-        DeleteFile(temporary);
+        DeleteFile(files.Writing);
         throw;
     }
     StopWatchDog(watchdog);
-    if (!RenameFile(temporary, request)) {
-        DeleteFile(temporary);
-        throw EFileError("Cannot rename file \"" + temporary + "\"");
+    if (!RenameFile(files.Writing, files.Request)) {
+        DeleteFile(files.Writing);
+        throw EFileError("Cannot rename file \"" + files.Writing + "\"");
     }
 }
 
-enum class TWaitOutcome { Answered, AliveGone, TimedOut, Stopped, ServerGone };
+// The body bytes the hand-off read, then whatever the input still holds:
+// the input of a request given back to this process.
+class TReplayStream : public TStream {
+public:
+    TReplayStream(std::string bytes, std::unique_ptr<TStream> rest) : bytes_(std::move(bytes)), rest_(std::move(rest)) {}
 
-// The server is gone when its published process has ended, when its window
-// was seen and is no longer there, or when its alive file has not been
-// touched for 30 s (it is touched every 5 s).
-bool ServerVanished(bool seen, TDateTime aliveTime) {
+    int Read(void* buffer, int count) override {
+        if (count <= 0) return 0;
+        if (position_ < bytes_.size()) {
+            const std::size_t n = std::min(bytes_.size() - position_, static_cast<std::size_t>(count));
+            std::memcpy(buffer, bytes_.data() + position_, n);
+            position_ += n;
+            return static_cast<int>(n);
+        }
+        if (!rest_ || EndedForGood(*rest_)) return -1;
+        const int n = rest_->Read(buffer, count);
+        if (n > 0) position_ += static_cast<std::size_t>(n);
+        return n;
+    }
+    int Write(const void*, int) override { return 0; }
+    std::int64_t Seek(std::int64_t offset, int origin) override {
+        return offset == 0 && origin == soFromCurrent ? static_cast<std::int64_t>(position_) : -1;
+    }
+
+private:
+    std::string bytes_;
+    std::unique_ptr<TStream> rest_;
+    std::size_t position_ = 0;
+};
+
+void GiveBack(TCgiRequest& request, std::string body) {
+    if (!body.empty()) request.Input = std::make_unique<TReplayStream>(std::move(body), std::move(request.Input));
+}
+
+// What the client knows of the server while it waits.
+struct TServerSight {
+    bool Stopping;  // the alive file is gone
+    bool Dead;      // its process has ended, or it has not touched the alive file for 30 s
+    bool Present;   // its published process lives
+};
+
+TServerSight LookAtServer(bool seen) {
     const TWindowState window = FindWindowTitle(ServerFolder(), ServerWindowTitle());
-    if (window == TWindowState::wsGone || (seen && window != TWindowState::wsPresent)) return true;
-    return aliveTime < Now() - ServerConstants::AliveSeconds * OneSecond;
+    const double age = AliveAgeSeconds();
+    const bool dead = window == TWindowState::wsGone || (seen && window == TWindowState::wsAbsent) ||
+                      age > ServerConstants::AliveSeconds;
+    return {age < 0, dead, window == TWindowState::wsPresent};
 }
 
-TWaitOutcome WaitForResponse(const std::string& response, bool seen) {
-    const TDateTime deadline = Now() + ServerConstants::ResponseWaitSeconds * OneSecond;
+enum class TWaitOutcome {
+    Answered,  // the response is there
+    Stopped,   // a close, quit or system-command message (the web server's SIGTERM)
+    TimedOut,  // 180 s passed
+    Vanished,  // the server stopped or died without running the request, or died running it
+    Lost       // the server stopped and its process is unknown: nothing more will come
+};
+
+// Waits for the response, waking for every change in the server folder and
+// every 50 ms at the latest; the server's process is looked at every 50 ms,
+// its alive file at every wake.
+TWaitOutcome WaitForResponse(const TClientFiles& files, bool seen, TFolderWatch& watch) {
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                           std::chrono::duration<double>(ServerConstants::ResponseWaitSeconds));
+    const auto lookEvery = std::chrono::milliseconds(ServerConstants::PollMs);
+    Clock::time_point nextLook = Clock::now() + lookEvery;
+    TServerSight server{false, false, true};
     for (;;) {
-        if (FileExists(response)) return TWaitOutcome::Answered;
-        TDateTime aliveTime = 0;
-        if (!FileGetDateTime(AliveFileName(), aliveTime)) return TWaitOutcome::AliveGone;
-        if (Now() >= deadline) return TWaitOutcome::TimedOut;
+        if (FileExists(files.Response)) return TWaitOutcome::Answered;
+        if (Clock::now() >= deadline) return TWaitOutcome::TimedOut;
         if (StopMessageWaiting()) return TWaitOutcome::Stopped;
-        if (ServerVanished(seen, aliveTime)) return TWaitOutcome::ServerGone;
-        Sleep(ServerConstants::PollMs);
-        ProcessMessages();
+        if (Clock::now() >= nextLook) {
+            server = LookAtServer(seen);
+            nextLook = Clock::now() + lookEvery;
+        } else {
+            server.Stopping = !FileExists(AliveFileName());
+        }
+        const bool unclaimed = FileExists(files.Request);
+        if (unclaimed && (server.Stopping || server.Dead)) return TWaitOutcome::Vanished;
+        if (!unclaimed && server.Dead) return FileExists(files.Response) ? TWaitOutcome::Answered : TWaitOutcome::Vanished;
+        // A stopping server finishes what it has claimed while it lives.
+        if (!unclaimed && server.Stopping && !server.Present) return TWaitOutcome::Lost;
+        WaitForFolderChange(watch, ServerConstants::PollMs);
     }
+}
+
+// Takes the client's request back from the folder, unclaimed or (from a
+// server that has died) claimed: true when this process holds it again and
+// no server will run it.
+bool TakeBack(const TClientFiles& files, bool claimedToo) {
+    const bool taken = RenameFile(files.Request, files.Writing) || (claimedToo && RenameFile(files.Claimed, files.Writing));
+    if (taken) DeleteFileWithRetries(files.Writing);
+    return taken;
 }
 
 std::unique_ptr<TFileStream> OpenResponse(const std::string& response) {
@@ -158,53 +263,94 @@ void CopyResponse(const std::string& response, TStream* output) {
 
 using namespace ServerModeClient;
 
-void HandOffRequest(TStream* input, TStream* output, TStringList* variables) {
-    // One object serving as both streams is owned once, as the output.
-    std::unique_ptr<TStream> out(output);
-    std::unique_ptr<TStream> in(input == output ? nullptr : input);
-    std::unique_ptr<TStringList> list(variables ? variables : new TStringList());
+void HandOffRequest(TCgiRequest& request) {
+    if (!request.Variables) request.Variables = std::make_unique<TStringList>();
+    // Started by hand while a server runs: there is nothing to hand over.
+    if (IsServerLaunch()) EndSecondServer();
+    if (!FramesSafely(*request.Variables)) return;
+    std::string body;
+    bool written = false;
     try {
         const bool seen = FindWindowTitle(ServerFolder(), ServerWindowTitle()) == TWindowState::wsPresent;
-        const std::string id = DrawClientId(ClientAddress(*list));
+        const TClientFiles files(DrawClientId(ClientAddress(*request.Variables)));
         CheckClientLimit();
-        WriteRequestFile(id, std::move(list), std::move(in), true);
-        const std::string response = ServerFilePrefix() + id + "_rsp";
+        // Made before the request exists, so no change after it is missed.
+        TFolderWatch watch(ServerFolder());
+        WriteRequestFile(files, *request.Variables, request.Input.get(), true, body);
+        written = true;
         // From here a SIGTERM of the web server ends the wait, not the process.
         InstallStopSignals();
-        const TWaitOutcome outcome = WaitForResponse(response, seen);
-        // A response published just before the server stopped is still
-        // delivered: copy first, then clear a vanished server's files.
-        if (FileExists(response)) CopyResponse(response, out.get());
-        if (outcome == TWaitOutcome::ServerGone || outcome == TWaitOutcome::TimedOut) {
-            PurgeFiles(ServerFilePrefix() + "*", Now() + 1.0);
-            ClearDeadWindowTitle(ServerFolder(), ServerWindowTitle());
+        switch (WaitForResponse(files, seen, watch)) {
+            case TWaitOutcome::Answered:
+                // A response published just before the server stopped is
+                // still delivered.
+                CopyResponse(files.Response, request.Output.get());
+                files.RemoveLeftovers();
+                break;
+            case TWaitOutcome::Vanished:
+                if (TakeBack(files, true)) {
+                    files.RemoveLeftovers();
+                    RestoreStopSignals();
+                    GiveBack(request, std::move(body));
+                    return;
+                }
+                if (FileExists(files.Response)) CopyResponse(files.Response, request.Output.get());
+                files.RemoveLeftovers();
+                break;
+            case TWaitOutcome::Stopped:
+            case TWaitOutcome::TimedOut:
+                // Nobody waits for the answer any more: a request not yet
+                // claimed goes; a claimed one is answered into a response
+                // the server purges once 180 s have passed.
+                TakeBack(files, false);
+                break;
+            case TWaitOutcome::Lost:
+                break;
         }
-        out.reset();
-        PurgeFiles(response, Now() + 1.0);
-        PurgeFiles(ServerFolder() + "\\*.*_*", Now() - ServerConstants::StaleDays);
     } catch (const std::exception& e) {
         HttpLog(e.what());
+        if (!written) {
+            GiveBack(request, std::move(body));
+            return;
+        }
     }
+    request.Output.reset();
     HaltProcess(0);
 }
 
-void HandOffRequestConsole(TStream* input, TStream* output, TStringList* variables) {
-    // One object serving as both streams is owned once, as the output.
-    std::unique_ptr<TStream> out(output);
-    std::unique_ptr<TStream> in(input == output ? nullptr : input);
-    std::unique_ptr<TStringList> list(variables ? variables : new TStringList());
+void HandOffRequestConsole(TCgiRequest& request) {
+    if (!request.Variables) request.Variables = std::make_unique<TStringList>();
+    HttpLog("c1");
+    if (!FramesSafely(*request.Variables)) return;
+    std::string body;
+    bool written = false;
     try {
-        HttpLog("c1");
-        const std::string id = DrawClientId("DEBUG");
-        WriteRequestFile(id, std::move(list), std::move(in), false);
-        const TDateTime deadline = Now() + ServerConstants::ResponseWaitSeconds * OneSecond;
-        while (FileExists(AliveFileName()) && Now() < deadline) Sleep(ServerConstants::PollMsConsole);
-        const std::string response = ServerFilePrefix() + id + "_rsp";
-        if (FileExists(response)) CopyResponse(response, out.get());
+        const TClientFiles files(DrawClientId("DEBUG"));
+        TFolderWatch watch(ServerFolder());
+        WriteRequestFile(files, *request.Variables, request.Input.get(), false, body);
+        written = true;
+        // The console server ends (and removes its alive file) once it has
+        // written the response.
+        const Clock::time_point deadline =
+            Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                               std::chrono::duration<double>(ServerConstants::ResponseWaitSeconds));
+        while (FileExists(AliveFileName()) && Clock::now() < deadline)
+            WaitForFolderChange(watch, ServerConstants::PollMsConsole);
+        if (FileExists(files.Response)) {
+            CopyResponse(files.Response, request.Output.get());
+        } else if (TakeBack(files, false)) {
+            GiveBack(request, std::move(body));
+            return;
+        }
+        // The client's own files only: the console server leaves its claim.
+        files.RemoveLeftovers();
     } catch (const std::exception& e) {
         HttpLog(e.what());
+        if (!written) {
+            GiveBack(request, std::move(body));
+            return;
+        }
     }
-    out.reset();
-    PurgeFiles(ServerFilePrefix() + "*", Now() + 1.0);
+    request.Output.reset();
     HaltProcess(0);
 }

@@ -21,6 +21,12 @@ std::string ComposeRequestHeader(const TStringList& variables) {
     return text;
 }
 
+bool FramesSafely(const TStringList& variables) {
+    for (const auto& line : variables.Lines())
+        if (line.empty() || line.find_first_of("\r\n") != std::string::npos) return false;
+    return true;
+}
+
 std::int32_t RequestContentLength(const TStringList& variables) {
     const std::int32_t length = StrToIntDef(variables.Values("CONTENT_LENGTH"), 0);
     return length > 0 ? length : 0;

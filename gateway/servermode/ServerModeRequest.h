@@ -11,6 +11,11 @@ class TStringList;
 // Every entry in list order followed by CR LF, then one CR LF.
 std::string ComposeRequestHeader(const TStringList& variables);
 
+// True when every entry can stand as one line of the header block: not
+// empty, no CR and no LF. A request with any other entry is not handed over
+// (the server would read other variables than the client holds).
+[[nodiscard]] bool FramesSafely(const TStringList& variables);
+
 // CONTENT_LENGTH of the list (name looked up ignoring case) as a count;
 // 0 when absent, not a number or negative.
 std::int32_t RequestContentLength(const TStringList& variables);

@@ -1,6 +1,7 @@
 // The resident server: its loop, the serving of one claimed request, the
 // heartbeat and request threads, and the console server's single request.
 #include <atomic>
+#include <chrono>
 #include <memory>
 
 #include "gateway/engine/Helpers.h"
@@ -10,6 +11,7 @@
 #include "gateway/servermode/ServerModeInternal.h"
 #include "gateway/servermode/ServerModeRequest.h"
 #include "platform/Exception.h"
+#include "platform/FileWatch.h"
 #include "platform/Files.h"
 #include "platform/MessageLoop.h"
 #include "platform/Process.h"
@@ -25,24 +27,38 @@ namespace {
 // Request threads still serving (ServerMode 2). The server finishes them,
 // for a bounded time, before it frees the engine they run on.
 std::atomic<int> ActiveRequestThreads{0};
-constexpr double FinishRequestsSeconds = 30;
 
-// Touches the alive file every 5 s; ends the process through the normal
-// program end once the alive file is gone.
+// Sleeps up to milliseconds in poll steps; false when told to stop meanwhile.
+bool SleepUnlessTerminated(const TThread& thread, double milliseconds) {
+    for (double slept = 0; slept < milliseconds; slept += ServerConstants::PollMs) {
+        if (thread.Terminated()) return false;
+        Sleep(ServerConstants::PollMs);
+    }
+    return !thread.Terminated();
+}
+
+// Touches the alive file every 5 s. Once the alive file is gone it asks the
+// main thread to stop (a close message) and gives it a bound to finish the
+// running requests; after that it ends the process itself, without the
+// program's end routines, which would run while the requests still do.
 class TServerTickThread : public TThread {
 public:
     TServerTickThread() : TThread(true) { FreeOnTerminate = true; }
 
 protected:
     void Execute() override {
-        while (!Terminated()) {
-            for (std::uint32_t slept = 0; slept < ServerConstants::HeartbeatMs && !Terminated();
-                 slept += ServerConstants::PollMs)
-                Sleep(ServerConstants::PollMs);
-            if (Terminated()) return;
-            if (!FileExists(AliveFileName())) NormalExit(0);
-            FileSetDateTime(AliveFileName(), Now());
-            TouchWindowTitle(ServerFolder(), ServerWindowTitle());
+        while (SleepUnlessTerminated(*this, ServerConstants::HeartbeatMs)) {
+            if (FileExists(AliveFileName())) {
+                FileSetDateTime(AliveFileName(), Now());
+                TouchWindowTitle(ServerFolder(), ServerWindowTitle());
+                continue;
+            }
+            PostMessage(ApplicationHandle(), WM_CLOSE, 0, 0);
+            if (!SleepUnlessTerminated(*this, ServerConstants::HaltSeconds * 1000)) return;
+            HttpLog("Server loop: the running requests did not finish; the server ends without them");
+            PurgeServerFiles();
+            ClearWindowTitle(ServerFolder(), ServerWindowTitle());
+            HaltProcess(0);
         }
     }
 };
@@ -72,54 +88,30 @@ private:
     THttpCGIEngine* engine_;
 };
 
-// Name of the first waiting request file (folder included) or "" when none.
-std::string FindRequestFile() {
-    TSearchRec info;
-    if (FindFileInfo(ServerFilePrefix() + "*_req", faAnyFile, info) != 0) return {};
-    return ServerFolder() + "\\" + info.Name;
-}
-
-// Claims a found request file under its "_cnf" name; returns the base
-// (the name without "REQ"). A claim that never succeeds shows in the next
-// step: there is no claimed file to open.
-std::string ClaimRequest(const std::string& requestFile) {
-    const std::string base = requestFile.substr(0, requestFile.size() - 3);
-    RenameWithRetries(requestFile, base + "cnf", ServerConstants::ClaimTries, ServerConstants::ClaimRetryMs);
-    return base;
-}
-
-void DispatchNextRequest(THttpCGIEngine* engine) {
-    const std::string requestFile = FindRequestFile();
-    if (requestFile.empty()) {
-        Sleep(ServerConstants::PollMs);
-        return;
-    }
-    const std::string base = ClaimRequest(requestFile);
+// Claims the oldest waiting request and serves it (on a thread of its own
+// with ServerMode 2); false when none waits.
+bool DispatchNextRequest(THttpCGIEngine* engine) {
+    const std::string base = ClaimOldestRequest();
+    if (base.empty()) return false;
     if (engine->ServerMode == 2) {
         auto* thread = new TCGIRequestThread(base, ServeRequestFiles, engine);
         thread->Start();
     } else {
         ServeRequestFiles(engine, base);
     }
-    Sleep(ServerConstants::AfterDispatchMs);
-    PurgeFiles(ServerFolder() + "\\*.*_*", Now() - ServerConstants::StaleDays);
+    return true;
 }
 
-// Lets the request threads finish and their clients, which poll every
-// 50 ms, collect what was published meanwhile; a response nobody collects
-// holds the stop up for at most half a second.
+// Lets the request threads finish (30 s at most) and the clients collect
+// what was published meanwhile; a response nobody collects holds the stop
+// up for at most half a second.
 void AwaitRequestThreads() {
-    TDateTime deadline = Now() + FinishRequestsSeconds * OneSecond;
-    bool waited = false;
-    while (ActiveRequestThreads.load() > 0 && Now() < deadline) {
-        Sleep(ServerConstants::PollMs);
-        waited = true;
-    }
-    if (!waited) return;
-    deadline = Now() + 0.5 * OneSecond;
-    TSearchRec info;
-    while (FindFileInfo(ServerFilePrefix() + "*_rsp", faAnyFile, info) == 0 && Now() < deadline)
-        Sleep(ServerConstants::PollMs);
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                    std::chrono::duration<double>(ServerConstants::FinishRequestsSeconds));
+    while (ActiveRequestThreads.load() > 0 && Clock::now() < deadline) Sleep(ServerConstants::PollMs);
+    deadline = Clock::now() + std::chrono::milliseconds(500);
+    while (!ListServerFiles("*_rsp").empty() && Clock::now() < deadline) Sleep(10);
 }
 
 void CallLastExecRequest() {
@@ -142,7 +134,7 @@ bool RunClaimedRequest(THttpCGIEngine* engine, const std::string& base) {
 
 void PublishResponse(const std::string& base) {
     RenameWithRetries(base + "ind", base + "rsp", ServerConstants::PublishTries, ServerConstants::PublishRetryMs);
-    PurgeFiles(base + "cnf", Now() + 1.0);
+    DeleteFileWithRetries(base + "cnf");
 }
 }  // namespace
 
@@ -164,17 +156,31 @@ void RunServerLoop(THttpCGIEngine* engine) {
         StartServer();
         SetWindowTitle(ServerFolder(), ServerWindowTitle());
         (new TServerTickThread())->Start();
+        // A request completed in the folder (renamed into place) or the
+        // alive file's removal ends the wait at once; without a watch the
+        // loop polls every 50 ms and pauses 20 ms after each request.
+        TFolderWatch watch(ServerFolder());
+        std::uint32_t lastStalePurge = GetTickCount();
         while (FileExists(AliveFileName())) {
             if (StopMessageWaiting()) break;
             ProcessMessages();
-            DispatchNextRequest(engine);
+            if (!DispatchNextRequest(engine))
+                WaitForFolderChange(watch, ServerConstants::PollMs);
+            else if (!watch.Active())
+                Sleep(ServerConstants::AfterDispatchMs);
+            if (GetTickCount() - lastStalePurge >= ServerConstants::StalePurgeEveryMs) {
+                PurgeStaleFiles();
+                lastStalePurge = GetTickCount();
+            }
         }
         CallLastExecRequest();
     } catch (const std::exception& e) {
         HttpLog(std::string("Server loop: ") + e.what());
     }
+    // No new claims from here: clients whose requests wait take them back.
+    DeleteFileWithRetries(AliveFileName());
     AwaitRequestThreads();
-    PurgeFiles(ServerFilePrefix() + "*", Now() + 1.0);
+    PurgeServerFiles();
     ClearWindowTitle(ServerFolder(), ServerWindowTitle());
     HttpTerminate();
     HaltProcess(0);
@@ -185,17 +191,17 @@ void WaitForRequestFile(TStream*& input, TStream*& output, TStringList*& variabl
     output = nullptr;
     variables = nullptr;
     StartServer();
-    std::string requestFile;
-    while (requestFile.empty()) {
+    TFolderWatch watch(ServerFolder());
+    std::string base;
+    while (base.empty()) {
         if (!FileExists(AliveFileName())) {
             Sleep(ServerConstants::PollMs);
             if (FileExists(AliveFileName())) return;
             NormalExit(0);
         }
-        requestFile = FindRequestFile();
-        if (requestFile.empty()) Sleep(ServerConstants::PollMs);
+        base = ClaimOldestRequest();
+        if (base.empty()) WaitForFolderChange(watch, ServerConstants::PollMs);
     }
-    const std::string base = ClaimRequest(requestFile);
     auto claimed = std::make_unique<TFileStream>(base + "cnf", fmOpenRead | fmShareDenyNone);
     std::string header;
     // A claimed file without a header block is left for the stale purge and

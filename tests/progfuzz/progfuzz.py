@@ -530,13 +530,14 @@ class Harness:
         server = self.launch(["$$START_SERVER", rng.choice(["x", "start", "$$START_SERVER"])], env, b"")
         server.stdin.close()
         problems = []
-        # Ready once it has published its window under its own pid (files
-        # of an earlier, killed server may still lie there).
+        # Ready once it has published its window under its own pid, the
+        # first word of the file (files of an earlier, killed server may
+        # still lie there).
         window = self.site.folder / "temp" / f"window-{self.site.cgi.name}_S"
         deadline = time.monotonic() + 5
         while time.monotonic() < deadline:
             try:
-                if window.read_text().strip() == str(server.pid):
+                if window.read_text().split()[:1] == [str(server.pid)]:
                     break
             except OSError:
                 pass

@@ -57,23 +57,27 @@ protected:
 }  // namespace
 
 TEST_F(KilledServer, AFreshAliveFileCountsOnlyWhileItsPublishedProcessLives) {
+    const std::string living = std::to_string(getpid());
+    const std::string started = std::to_string(ProcessStartTime(getpid()));
+    ASSERT_NE(started, "0");
     struct Case {
         const char* what;
-        bool publish;
-        bool living;
+        std::string published;  // "" publishes nothing
         bool running;
     };
     const Case cases[] = {
-        {"no window published yet (a server starting up)", false, false, true},
-        {"window published by a living process", true, true, true},
-        {"window published by a process that has ended", true, false, false},
+        {"no window published yet (a server starting up)", "", true},
+        {"window published by a living process", living + " " + started, true},
+        {"window published by a living process, start time not recorded", living, true},
+        {"window published by a process that has ended", std::to_string(EndedProcess()) + " " + started, false},
+        {"its process id now used by another process", living + " " + std::to_string(std::stoull(started) - 1), false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         MakeFile(Os(AliveFileName()));
         const std::string window = Os(WindowTitleFile(ServerFolder(), ServerWindowTitle()));
         std::filesystem::remove(window);
-        if (c.publish) MakeFile(window, std::to_string(c.living ? getpid() : EndedProcess()));
+        if (!c.published.empty()) MakeFile(window, c.published);
         EXPECT_EQ(IsServerRunning(), c.running);
     }
 }

@@ -3,6 +3,11 @@
 // processes (server and client), each wait bounded.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <functional>
@@ -16,6 +21,7 @@
 #include "gateway/frontends/CGIWEng.h"
 #include "gateway/engine/HttpEng.h"
 #include "gateway/servermode/ServerMode.h"
+#include "gateway/servermode/ServerModeInternal.h"
 #include "gateway/servermode/ServerModeRequest.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
@@ -78,6 +84,12 @@ pid_t Fork(const std::function<void()>& child) {
     return pid;
 }
 
+// True once the child has ended (it is not reaped here).
+bool HasEnded(pid_t pid) {
+    siginfo_t info{};
+    return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+}
+
 // Exit status of the child, or -1 after killing it when it overran.
 int Reap(pid_t pid, int milliseconds) {
     int status = 0;
@@ -100,10 +112,10 @@ void MakeFile(const std::string& path, const std::string& bytes = "") {
 }
 
 // The application's side of a request: echoes what it was given; the query
-// "slow" takes 1.5 s.
+// "slow" takes 1.5 s, "stuck" 3 s.
 void EchoRequest(TObject*) {
     if (HttpServerVariable("QUERY_STRING") == "slow") Sleep(1500);
-    if (HttpServerVariable("QUERY_STRING") == "stuck") Sleep(9000);
+    if (HttpServerVariable("QUERY_STRING") == "stuck") Sleep(3000);
     HttpWrite("method=" + HttpServerVariable("REQUEST_METHOD"));
     HttpWrite("query=" + HttpServerVariable("QUERY_STRING"));
     HttpWrite("field=" + HttpFieldValue("name", "(none)"));
@@ -139,25 +151,63 @@ TMemoryStream* BodyStream(const std::string& body) {
     return stream;
 }
 
+// Exit status of a client child that served its request itself.
+constexpr int ServedHere = 5;
+
+// Serves a request in this process, as a CGI front end does, and ends it
+// with exit status code.
+[[noreturn]] void ServeHere(TCgiRequest& request, int code) {
+    auto* engine = new TCGIWinEngine(nullptr);
+    engine->SetOnExecRequest(EchoRequest);
+    engine->CGIAutoTerminate = false;
+    engine->ProcessRequest(request.Input.release(), request.Output.release(), request.Variables.release());
+    _exit(code);
+}
+
 // Child body: a client that hands its request over and writes the answer
-// to outputFile.
+// to outputFile; a request given back is served here (exit ServedHere), by
+// a process that SIGTERM ends again (else exit 6).
+void RunClientWith(const std::string& folder, TStream* input, TStringList* variables, const std::string& outputFile) {
+    BecomeProgram(folder);
+    setenv("REQUEST_METHOD", "GET", 1);  // a CGI process, not one started by hand
+    TCgiRequest request{std::unique_ptr<TStream>(input), std::make_unique<TFileStream>(outputFile, fmCreate),
+                        std::unique_ptr<TStringList>(variables)};
+    HandOffRequest(request);
+    struct sigaction onTerm {};
+    if (sigaction(SIGTERM, nullptr, &onTerm) != 0 || onTerm.sa_handler != SIG_DFL) _exit(6);
+    ServeHere(request, ServedHere);
+}
+
 void RunClient(const std::string& folder, const std::string& method, const std::string& query,
                const std::string& body, const std::string& outputFile) {
-    BecomeProgram(folder);
-    HandOffRequest(BodyStream(body), new TFileStream(outputFile, fmCreate), RequestVariables(method, query, body));
+    RunClientWith(folder, BodyStream(body), RequestVariables(method, query, body), outputFile);
 }
 
 // Child body: the same request served directly, as a CGI process would.
+void RunDirectWith(const std::string& folder, TStream* input, TStringList* variables, const std::string& outputFile) {
+    BecomeProgram(folder);
+    variables->Sorted = true;
+    variables->Sort();
+    TCgiRequest request{std::unique_ptr<TStream>(input), std::make_unique<TFileStream>(outputFile, fmCreate),
+                        std::unique_ptr<TStringList>(variables)};
+    ServeHere(request, 0);
+}
+
 void RunDirect(const std::string& folder, const std::string& method, const std::string& query,
                const std::string& body, const std::string& outputFile) {
-    BecomeProgram(folder);
-    auto* engine = new TCGIWinEngine(nullptr);
-    engine->SetOnExecRequest(EchoRequest);
-    auto* list = RequestVariables(method, query, body);
-    list->Sorted = true;
-    list->Sort();
-    engine->ProcessRequest(BodyStream(body), new TFileStream(outputFile, fmCreate), list);
+    RunDirectWith(folder, BodyStream(body), RequestVariables(method, query, body), outputFile);
 }
+
+// The answer a direct run gives (a child of its own).
+std::string DirectAnswer(const std::string& folder, const std::string& method, const std::string& query,
+                         const std::string& body = "") {
+    const std::string output = folder + "/direct-" + std::to_string(std::hash<std::string>{}(method + query + body));
+    const pid_t direct = Fork([&] { RunDirect(folder, method, query, body, output); });
+    EXPECT_EQ(Reap(direct, 10000), 0);
+    return ReadFile(output);
+}
+
+bool ServerWindowUp() { return FindWindowTitle(ServerFolder(), "prog.cgi_S") == TWindowState::wsPresent; }
 
 void WriteRequestFile(const std::string& id, const std::string& method, const std::string& query) {
     std::unique_ptr<TStringList> list(RequestVariables(method, query, ""));
@@ -239,6 +289,25 @@ TEST(RequestFile, HeaderRoundTripAndBounds) {
     }
 }
 
+TEST(RequestFile, FramingRefusesEntriesThatAreNotOneLine) {
+    struct Case {
+        std::vector<std::string> entries;
+        bool safe;
+    };
+    const Case cases[] = {
+        {{"REQUEST_METHOD=GET", "PATH_INFO=/a b=c"}, true},
+        {{"PATH_INFO=/x\nREMOTE_USER=mallory"}, false},
+        {{"HTTP_X=a\r\n\r\nb"}, false},
+        {{"HTTP_X=a\rb"}, false},
+        {{"A=1", ""}, false},  // an empty entry would end the header block
+    };
+    for (const auto& c : cases) {
+        TStringList list(false);
+        for (const auto& e : c.entries) list.Add(e);
+        EXPECT_EQ(FramesSafely(list), c.safe) << testing::PrintToString(c.entries);
+    }
+}
+
 TEST(RequestFile, ContentLengthAndClientId) {
     struct Case {
         const char* line;
@@ -287,9 +356,11 @@ TEST_F(ServerModeTest, StartServerAndIsServerRunning) {
 
     MakeFile(Os(ServerFilePrefix() + "1-2-3-4_00001_REQ"), "A=1\r\n\r\n");
     MakeFile(Os(ServerFilePrefix() + "1-2-3-4_00001_rsp"));
+    MakeFile(Os(ServerFilePrefix() + "1-2-3-4_00002_cnf"));
     StartServer();
     EXPECT_TRUE(IsServerProcess.load());
-    EXPECT_EQ(ServerFiles(), std::vector<std::string>{"prog.cgi_s"});
+    // A request still waiting is served by the new server.
+    EXPECT_EQ(ServerFiles(), (std::vector<std::string>{"prog.cgi_1-2-3-4_00001_REQ", "prog.cgi_s"}));
     IsServerProcess.store(false);
     EXPECT_TRUE(IsServerRunning());  // the fresh alive file
 }
@@ -358,50 +429,251 @@ TEST_F(ServerModeTest, SlowRequestDoesNotHoldUpTheNextInServerMode2) {
     EXPECT_TRUE(ServerFiles().empty());
 }
 
-TEST_F(ServerModeTest, ClientLimitCountsFilesBeyondTheAliveFile) {
-    for (int further : {10, 9}) {
-        SCOPED_TRACE(further);
-        PurgeFiles(ServerFilePrefix() + "*", Now() + 1);
-        MakeFile(Os(AliveFileName()));
-        for (int i = 0; i < further; ++i) MakeFile(Os(ServerFilePrefix() + "9-9-9-" + std::to_string(i) + "_00000_rsp"));
-        const std::string output = dir.Path + "/client" + std::to_string(further) + ".out";
-        const pid_t client = Fork([&] { RunClient(dir.Path, "GET", "x", "", output); });
-        if (further == 10) {
-            EXPECT_EQ(Reap(client, 3000), 0);
-            EXPECT_EQ(FirstServerFile("_REQ"), "");
-            EXPECT_NE(ReadFile(dir.Path + "/log/prog.Log").find("Server mode - Too many clients"), std::string::npos);
-        } else {
-            ASSERT_TRUE(WaitUntil([] { return !FirstServerFile("_REQ").empty(); }, 3000));
-            const std::string request = FirstServerFile("_REQ");
-            EXPECT_TRUE(std::regex_search(request, std::regex(R"(\\prog\.cgi_10-1-2-3_[0-9A-F]{5,7}_REQ$)"))) << request;
-            EXPECT_EQ(ReadFile(request).substr(0, 20), "REQUEST_METHOD=GET\r\n");
-            ASSERT_TRUE(DeleteFile(Os(AliveFileName())));  // the client stops waiting at once
-            EXPECT_EQ(Reap(client, 2000), 0);
-        }
-        EXPECT_EQ(ReadFile(output), "");
+// A body that arrives in pieces on a non-blocking input is handed over
+// whole; one that ends early is handed over as it came. Either way the
+// server answers as a direct run over the same input does.
+TEST_F(ServerModeTest, NonBlockingInputIsCopiedToTheEndOfItsData) {
+    if (ConsoleBuild) GTEST_SKIP() << "the windowed server loop";
+    const pid_t server = Fork([&] { RunResidentServer(dir.Path, 1); });
+    ASSERT_TRUE(WaitUntil(ServerWindowUp, 3000));
+    const std::string body = "name=" + std::string(40, 'b');  // CONTENT_LENGTH 45
+    for (const std::string& sent : {body, body.substr(0, 20)}) {
+        SCOPED_TRACE(sent.size());
+        auto answer = [&](bool handed) {
+            int fds[2];
+            EXPECT_EQ(pipe(fds), 0);
+            fcntl(fds[0], F_SETFL, O_NONBLOCK);
+            const std::string output = dir.Path + (handed ? "/nb-handed.out" : "/nb-direct.out");
+            const pid_t reader = Fork([&] {
+                close(fds[1]);
+                auto* input = new THandleStream(fds[0]);
+                if (handed)
+                    RunClientWith(dir.Path, input, RequestVariables("POST", "nb", body), output);
+                else
+                    RunDirectWith(dir.Path, input, RequestVariables("POST", "nb", body), output);
+            });
+            close(fds[0]);
+            Sleep(100);  // the reader finds nothing yet
+            EXPECT_EQ(write(fds[1], sent.data(), 20), 20);
+            Sleep(200);
+            if (sent.size() > 20) {
+                EXPECT_GT(write(fds[1], sent.data() + 20, sent.size() - 20), 0);
+            }
+            close(fds[1]);
+            EXPECT_EQ(Reap(reader, 5000), 0);
+            return ReadFile(output);
+        };
+        const std::string handed = answer(true);
+        EXPECT_NE(handed.find("field=" + sent.substr(5) + "\r\n"), std::string::npos) << handed;
+        EXPECT_EQ(handed, answer(false));
     }
+    ASSERT_TRUE(DeleteFile(Os(AliveFileName())));
+    EXPECT_EQ(Reap(server, 3000), 0);
 }
 
-TEST_F(ServerModeTest, ClientEndsWhenTheServerHasVanished) {
-    // A server that died leaves a fresh alive file and its published pid.
+// A request the server cannot or will not take is served by the client
+// itself, exactly as a direct run would serve it; the client touches no file
+// but its own.
+TEST_F(ServerModeTest, GivenBackRequestsAreServedHere) {
     const pid_t dead = Fork([] {});
     ASSERT_EQ(Reap(dead, 2000), 0);
     struct Case {
         const char* what;
-        bool deadPid;
-        double aliveAgeSeconds;
+        std::string query;
+        std::function<void()> before;        // the folder as the client finds it
+        std::function<void()> whileWaiting;  // once its request file is there (none: never written)
+        const char* logged;
     };
-    for (const auto& c : {Case{"published pid gone", true, 0}, Case{"alive file not touched for 40 s", false, 40}}) {
+    const Case cases[] = {
+        {"a line break in a value (framing)", "x\nREMOTE_USER=mallory", [] {}, nullptr, nullptr},
+        {"a header-ending CR LF CR LF in a value", "x\r\n\r\nREMOTE_USER=mallory", [] {}, nullptr, nullptr},
+        {"ten requests waiting unclaimed (client limit)", "limit",
+         [] {
+             for (int i = 0; i < 9; ++i) MakeFile(Os(ServerFilePrefix() + "9-9-9-" + std::to_string(i) + "_00000_REQ"));
+         },
+         nullptr, "Server mode - Too many clients"},
+        {"the server's published process has ended", "dead",
+         [&] { MakeFile(Os(WindowTitleFile(ServerFolder(), "prog.cgi_S")), std::to_string(dead)); }, [] {}, nullptr},
+        {"the alive file not touched for 40 s", "stale",
+         [] { ASSERT_TRUE(FileSetDateTime(Os(AliveFileName()), Now() - 40 * OneSecond)); }, [] {}, nullptr},
+        {"the alive file removed before the request was claimed", "stopping", [] {},
+         [] { ASSERT_TRUE(DeleteFile(Os(AliveFileName()))); }, nullptr},
+    };
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
+        PurgeFiles(ServerFilePrefix() + "*", Now() + 1);
+        DeleteFile(Os(WindowTitleFile(ServerFolder(), "prog.cgi_S")));
         MakeFile(Os(AliveFileName()));
-        ASSERT_TRUE(FileSetDateTime(Os(AliveFileName()), Now() - c.aliveAgeSeconds * OneSecond));
-        if (c.deadPid) MakeFile(Os(WindowTitleFile(ServerFolder(), "prog.cgi_S")), std::to_string(dead));
-        const pid_t client = Fork([&] { RunClient(dir.Path, "GET", "x", "", dir.Path + "/vanished.out"); });
-        EXPECT_EQ(Reap(client, 2000), 0);
-        EXPECT_TRUE(ServerFiles().empty());  // everything of the dead server cleared
-        EXPECT_EQ(FindWindowTitle(ServerFolder(), "prog.cgi_S"), TWindowState::wsAbsent);
-        EXPECT_EQ(ReadFile(dir.Path + "/vanished.out"), "");
+        MakeFile(Os(ServerFilePrefix() + "9-9-9-9_00000_REQ"));  // another client's
+        c.before();
+        const std::vector<std::string> before = ServerFiles();
+        const std::string output = dir.Path + "/given-back.out";
+        const pid_t client = Fork([&] { RunClient(dir.Path, "GET", c.query, "", output); });
+        if (c.whileWaiting) {
+            ASSERT_TRUE(WaitUntil([&] { return ServerFiles().size() > before.size() || HasEnded(client); }, 3000));
+            c.whileWaiting();
+        }
+        EXPECT_EQ(Reap(client, 3000), ServedHere);
+        EXPECT_EQ(ReadFile(output), DirectAnswer(dir.Path, "GET", c.query));
+        std::vector<std::string> left = before;
+        if (!FileExists(Os(AliveFileName()))) std::erase(left, "prog.cgi_s");
+        EXPECT_EQ(ServerFiles(), left);  // its own request taken back, nothing else touched
+        if (c.logged) {
+            EXPECT_NE(ReadFile(dir.Path + "/log/prog.Log").find(c.logged), std::string::npos);
+        }
     }
+}
+
+// Ten answers nobody collected no longer lock clients out; a client that
+// stops waiting (the web server's SIGTERM) takes its unclaimed request away.
+TEST_F(ServerModeTest, OrphanedResponsesDoNotCountAndAStoppedClientRemovesItsRequest) {
+    MakeFile(Os(AliveFileName()));
+    ASSERT_TRUE(SetWindowTitle(ServerFolder(), "prog.cgi_S"));  // this process plays the living server
+    for (int i = 0; i < 10; ++i) MakeFile(Os(ServerFilePrefix() + "9-9-9-" + std::to_string(i) + "_00000_rsp"));
+    const std::vector<std::string> before = ServerFiles();
+    const pid_t client = Fork([&] { RunClient(dir.Path, "GET", "x", "", dir.Path + "/stopped.out"); });
+    ASSERT_TRUE(WaitUntil([] { return !FirstServerFile("_REQ").empty(); }, 3000));
+    const std::string request = FirstServerFile("_REQ");
+    EXPECT_TRUE(std::regex_search(request, std::regex(R"(\\prog\.cgi_10-1-2-3_[0-9A-F]{5,7}_REQ$)"))) << request;
+    EXPECT_EQ(ReadFile(request).substr(0, 20), "REQUEST_METHOD=GET\r\n");
+    kill(client, SIGTERM);
+    EXPECT_EQ(Reap(client, 2000), 0);
+    EXPECT_EQ(ServerFiles(), before);
+    EXPECT_EQ(ReadFile(dir.Path + "/stopped.out"), "");
+    ClearWindowTitle(ServerFolder(), "prog.cgi_S");
+}
+
+// The server's stale purge: its own files whatever the program's name,
+// answers nobody collected after the clients' 180 s, other leftovers after
+// 15 minutes; never its alive file nor another program's files.
+TEST_F(ServerModeTest, StalePurgeTakesTheProgramsOwnLeftovers) {
+    for (const char* name : {"prog.cgi", "playlist"}) {
+        SCOPED_TRACE(name);
+        std::string program = dir.Path + "/" + name;
+        char* argv[] = {program.data(), nullptr};
+        InitProcess(1, argv);
+        struct File {
+            std::string suffix;
+            double ageSeconds;
+            bool kept;
+        };
+        const File files[] = {{"1_00001_rsp", 170, true},      {"2_00002_rsp", 190, false},
+                              {"3_00003_cnf", 14 * 60, true},  {"4_00004_cnf", 16 * 60, false},
+                              {"5_00005_REQ", 16 * 60, false}, {"s", 20 * 60, true}};
+        const std::string foreign = Os(ServerFolder() + "\\other.exe_6_00006_rsp");
+        MakeFile(foreign);
+        ASSERT_TRUE(FileSetDateTime(foreign, Now() - 1.0));
+        for (const auto& f : files) {
+            MakeFile(Os(ServerFilePrefix() + f.suffix));
+            ASSERT_TRUE(FileSetDateTime(Os(ServerFilePrefix() + f.suffix), Now() - f.ageSeconds * OneSecond));
+        }
+        PurgeStaleFiles();
+        for (const auto& f : files) EXPECT_EQ(FileExists(Os(ServerFilePrefix() + f.suffix)), f.kept) << f.suffix;
+        EXPECT_TRUE(FileExists(foreign));
+    }
+}
+
+// Requests are claimed oldest first, by one server only: a claim that
+// another process made first is given up at once.
+TEST_F(ServerModeTest, ClaimsOldestFirstAndOnlyOnce) {
+    const struct {
+        const char* id;
+        double ageSeconds;
+    } requests[] = {{"A_00001", 1}, {"B_00002", 3}, {"C_00003", 2}};
+    for (const auto& r : requests) {
+        WriteRequestFile(r.id, "GET", r.id);
+        ASSERT_TRUE(FileSetDateTime(Os(ServerFilePrefix() + r.id + "_REQ"), Now() - r.ageSeconds * OneSecond));
+    }
+    for (const char* expected : {"B_00002_", "C_00003_", "A_00001_"})
+        EXPECT_EQ(ClaimOldestRequest(), ServerFilePrefix() + expected);
+    EXPECT_EQ(ClaimOldestRequest(), "");
+    EXPECT_TRUE(FileExists(Os(ServerFilePrefix() + "B_00002_cnf")));
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ClaimRequest(ServerFilePrefix() + "B_00002_REQ"));  // taken already
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(40));
+}
+
+TEST_F(ServerModeTest, OnlyAProcessStartedByHandWithoutARequestIsALaunch) {
+    struct Case {
+        std::vector<std::string> arguments;
+        const char* serverSoftware;
+        const char* requestMethod;
+        bool launch;
+    };
+    const Case cases[] = {
+        {{}, nullptr, nullptr, true},
+        {{}, "lighttpd/1.4", nullptr, false},
+        {{}, "ZB-Server", nullptr, true},  // a "ZB" server counts as none
+        {{}, nullptr, "GET", false},       // a web request without SERVER_SOFTWARE
+        {{}, "ZB-Server", "GET", false},
+        {{" $$START_SERVER ", "X"}, "lighttpd/1.4", nullptr, true},
+        {{"$$START_SERVER", "X"}, nullptr, "GET", false},
+        {{"$$start_server", "X"}, nullptr, nullptr, false},
+        {{"x"}, nullptr, nullptr, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.arguments) + " " + (c.serverSoftware ? c.serverSoftware : "-") + " " +
+                     (c.requestMethod ? c.requestMethod : "-"));
+        std::vector<std::string> words = {dir.Path + "/prog.cgi"};
+        words.insert(words.end(), c.arguments.begin(), c.arguments.end());
+        std::vector<char*> argv;
+        for (auto& w : words) argv.push_back(w.data());
+        argv.push_back(nullptr);
+        InitProcess(static_cast<int>(words.size()), argv.data());
+        for (auto [name, value] : {std::pair{"SERVER_SOFTWARE", c.serverSoftware}, {"REQUEST_METHOD", c.requestMethod}}) {
+            if (value)
+                setenv(name, value, 1);
+            else
+                unsetenv(name);
+        }
+        EXPECT_EQ(IsServerLaunch(), c.launch);
+    }
+}
+
+// The server is started with its path as one argument, blanks and all, and
+// without the request's variables.
+TEST_F(ServerModeTest, ServerStartKeepsABlankInTheProgramPath) {
+    const std::string folder = dir.Path + "/with blank";
+    ASSERT_TRUE(CreateDir(folder));
+    MakeFile(folder + "/prog.cgi",
+             "#!/bin/sh\n"
+             "here=$(dirname \"$0\")\n"
+             "{ printf '%s\\n' \"$0\" \"$@\"; echo \"method=${REQUEST_METHOD-unset}\"; } > \"$here/started.tmp\"\n"
+             "mv \"$here/started.tmp\" \"$here/started.txt\"\n");
+    ASSERT_EQ(chmod((folder + "/prog.cgi").c_str(), 0755), 0);
+    BecomeProgram(folder);
+    setenv("REQUEST_METHOD", "GET", 1);
+    ASSERT_TRUE(StartServerProcess());
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(folder + "/started.txt"); }, 3000));
+    EXPECT_EQ(ReadFile(folder + "/started.txt"), folder + "/prog.cgi\n$$START_SERVER\nX\nmethod=unset\n");
+}
+
+// A second server of the same install never starts: by hand while one
+// runs, or at the same moment as another.
+TEST_F(ServerModeTest, OneServerPerInstall) {
+    if (ConsoleBuild) GTEST_SKIP() << "the windowed server loop";
+    const pid_t first = Fork([&] { RunResidentServer(dir.Path, 1); });
+    ASSERT_TRUE(WaitUntil(ServerWindowUp, 3000));
+    const std::string window = ReadFile(Os(WindowTitleFile(ServerFolder(), "prog.cgi_S")));
+    const pid_t second = Fork([&] { RunResidentServer(dir.Path, 1); });
+    EXPECT_EQ(Reap(second, 3000), 1);
+    EXPECT_NE(ReadFile(dir.Path + "/log/prog.Log").find("Server mode - A resident server is already running"),
+              std::string::npos);
+    EXPECT_EQ(ReadFile(Os(WindowTitleFile(ServerFolder(), "prog.cgi_S"))), window);
+    EXPECT_TRUE(FileExists(Os(AliveFileName())));
+    ASSERT_TRUE(DeleteFile(Os(AliveFileName())));
+    EXPECT_EQ(Reap(first, 3000), 0);
+
+    const pid_t racers[] = {Fork([&] { RunResidentServer(dir.Path, 1); }), Fork([&] { RunResidentServer(dir.Path, 1); })};
+    ASSERT_TRUE(WaitUntil(ServerWindowUp, 3000));
+    EXPECT_TRUE(WaitUntil([&] { return HasEnded(racers[0]) != HasEnded(racers[1]); }, 3000));
+    Sleep(200);
+    EXPECT_NE(HasEnded(racers[0]), HasEnded(racers[1]));  // one serves on
+    ASSERT_TRUE(DeleteFile(Os(AliveFileName())));
+    int refused = 0;
+    for (pid_t racer : racers) refused += Reap(racer, 3000) == 1 ? 1 : 0;
+    EXPECT_EQ(refused, 1);
+    EXPECT_TRUE(ServerFiles().empty());
 }
 
 TEST_F(ServerModeTest, ResponsePublishedAsTheServerStopsIsDelivered) {
@@ -417,23 +689,26 @@ TEST_F(ServerModeTest, ResponsePublishedAsTheServerStopsIsDelivered) {
     EXPECT_FALSE(FileExists(Os(base + "rsp")));
 }
 
+// A server killed while it serves a request: the waiting client notices at
+// once, takes its claimed request back and serves it itself.
 TEST_F(ServerModeTest, KilledServerLeavesTheWaitingClientBounded) {
     if (ConsoleBuild) GTEST_SKIP() << "the windowed server loop";
     const pid_t server = Fork([&] { RunResidentServer(dir.Path, 1); });
-    ASSERT_TRUE(WaitUntil([] { return FindWindowTitle(ServerFolder(), "prog.cgi_S") == TWindowState::wsPresent; }, 3000));
+    ASSERT_TRUE(WaitUntil(ServerWindowUp, 3000));
     const pid_t client = Fork([&] { RunClient(dir.Path, "GET", "slow", "", dir.Path + "/killed.out"); });
     ASSERT_TRUE(WaitUntil([] { return !FirstServerFile("_cnf").empty(); }, 3000));  // being served
     kill(server, SIGKILL);
     EXPECT_EQ(Reap(server, 2000), 128);
-    EXPECT_EQ(Reap(client, 2000), 0);  // noticed the vanished server, not the 180 s bound
-    EXPECT_EQ(ReadFile(dir.Path + "/killed.out"), "");
-    EXPECT_TRUE(ServerFiles().empty());
+    EXPECT_EQ(Reap(client, 4000), ServedHere);  // noticed the dead server, not the 180 s bound
+    EXPECT_EQ(ReadFile(dir.Path + "/killed.out"), DirectAnswer(dir.Path, "GET", "slow"));
+    EXPECT_EQ(FirstServerFile("_cnf"), "");
     EXPECT_FALSE(IsServerRunning());  // the next request is served directly
 }
 
 TEST_F(ServerModeTest, ConsoleServerAnswersOneConsoleClient) {
     const pid_t server = Fork([&] {
         BecomeProgram(dir.Path);
+        ServerModeStartup();  // its end routine removes the alive file (console build)
         auto* engine = new TCGIWinEngine(nullptr);
         engine->SetOnExecRequest(EchoRequest);
         engine->CGIAutoTerminate = false;
@@ -443,7 +718,6 @@ TEST_F(ServerModeTest, ConsoleServerAnswersOneConsoleClient) {
         WaitForRequestFile(input, output, variables);
         if (!output) _exit(4);
         if (ConsoleBuild) {
-            ServerModeStartup();  // its end routine removes the alive file
             engine->ConsoleRequest = {std::unique_ptr<TStream>(input), std::unique_ptr<TStream>(output),
                                       std::unique_ptr<TStringList>(variables)};
             engine->RunConsoleRequest();
@@ -456,8 +730,12 @@ TEST_F(ServerModeTest, ConsoleServerAnswersOneConsoleClient) {
     ASSERT_TRUE(WaitUntil([] { return FileExists(Os(AliveFileName())); }, 3000));
     const pid_t client = Fork([&] {
         BecomeProgram(dir.Path);
-        HandOffRequestConsole(BodyStream("name=console"), new TFileStream(dir.Path + "/console.out", fmCreate),
-                              RequestVariables("POST", "c", "name=console"));
+        setenv("REQUEST_METHOD", "POST", 1);
+        TCgiRequest request{std::unique_ptr<TStream>(BodyStream("name=console")),
+                            std::make_unique<TFileStream>(dir.Path + "/console.out", fmCreate),
+                            std::unique_ptr<TStringList>(RequestVariables("POST", "c", "name=console"))};
+        HandOffRequestConsole(request);
+        _exit(ServedHere);
     });
     EXPECT_EQ(Reap(server, 5000), 0);
     EXPECT_EQ(Reap(client, 5000), 0);
@@ -467,14 +745,149 @@ TEST_F(ServerModeTest, ConsoleServerAnswersOneConsoleClient) {
     EXPECT_NE(ReadFile(dir.Path + "/log/prog.Log").find(" : c1"), std::string::npos);
 }
 
-TEST_F(ServerModeTest, TickThreadEndsABusyServerWhoseAliveFileIsGone) {
+// The alive file removed while the one request thread is busy: the server
+// takes no further request, finishes the running one (its client gets the
+// answer) and then ends, its files purged.
+TEST_F(ServerModeTest, ServerWhoseAliveFileIsGoneFinishesTheRunningRequest) {
     if (ConsoleBuild) GTEST_SKIP() << "the windowed server loop";
     const pid_t server = Fork([&] { RunResidentServer(dir.Path, 1); });
-    ASSERT_TRUE(WaitUntil([] { return FindWindowTitle(ServerFolder(), "prog.cgi_S") == TWindowState::wsPresent; }, 3000));
-    WriteRequestFile("A_00001", "GET", "stuck");  // holds the loop for 9 s
+    ASSERT_TRUE(WaitUntil(ServerWindowUp, 3000));
+    const pid_t client = Fork([&] { RunClient(dir.Path, "GET", "stuck", "", dir.Path + "/stuck.out"); });
     ASSERT_TRUE(WaitUntil([] { return !FirstServerFile("_cnf").empty(); }, 3000));
     ASSERT_TRUE(DeleteFile(Os(AliveFileName())));
-    EXPECT_EQ(Reap(server, 6500), 0);  // within the 5 s heartbeat, through the normal program end
-    EXPECT_TRUE(ServerFiles().empty());  // the end routine's purge
+    EXPECT_EQ(Reap(client, 6000), 0);
+    EXPECT_EQ(Reap(server, 3000), 0);
+    EXPECT_EQ(ReadFile(dir.Path + "/stuck.out"), DirectAnswer(dir.Path, "GET", "stuck"));
+    EXPECT_TRUE(ServerFiles().empty());
     EXPECT_EQ(FindWindowTitle(ServerFolder(), "prog.cgi_S"), TWindowState::wsAbsent);
+}
+
+namespace {
+// Runs count children, at most width at a time, each made by start(i);
+// their exit statuses in order (-1 for one that overran the bound).
+std::vector<int> RunPool(int count, int width, const std::function<pid_t(int)>& start, int boundMs = 60000) {
+    std::vector<int> statuses(static_cast<std::size_t>(count), -1);
+    std::vector<std::pair<pid_t, int>> running;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
+    int next = 0;
+    while ((next < count || !running.empty()) && std::chrono::steady_clock::now() < deadline) {
+        while (next < count && static_cast<int>(running.size()) < width) {
+            running.emplace_back(start(next), next);
+            ++next;
+        }
+        for (auto it = running.begin(); it != running.end();) {
+            if (!HasEnded(it->first)) {
+                ++it;
+                continue;
+            }
+            statuses[static_cast<std::size_t>(it->second)] = Reap(it->first, 1000);
+            it = running.erase(it);
+        }
+        Sleep(1);
+    }
+    for (const auto& [pid, index] : running) statuses[static_cast<std::size_t>(index)] = Reap(pid, 0);
+    return statuses;
+}
+
+std::string BurstQuery(int i) { return "burst" + std::to_string(i); }
+}  // namespace
+
+// A burst of hand-offs over 8 concurrent clients, the server left alone or
+// stopped in the middle of it (SIGTERM, the alive file's removal, SIGKILL):
+// every client gets exactly the answer a direct run gives, whether the
+// server or the client itself served it; nothing is lost or mixed.
+TEST_F(ServerModeTest, BurstOfHandOffsAnswersEveryClientAsADirectRun) {
+    if (ConsoleBuild) GTEST_SKIP() << "the windowed server loop";
+    struct Case {
+        const char* what;
+        int serverMode;
+        int requests;
+        std::function<void(pid_t server)> stop;  // after a third of the requests; none: left alone
+    };
+    const Case cases[] = {
+        {"ServerMode 2, left alone", 2, 200, nullptr},
+        {"ServerMode 1, left alone", 1, 60, nullptr},
+        {"SIGTERM", 2, 60, [](pid_t server) { kill(server, SIGTERM); }},
+        {"alive file removed", 1, 60, [](pid_t) { DeleteFile(Os(AliveFileName())); }},
+        {"SIGKILL", 2, 60, [](pid_t server) { kill(server, SIGKILL); }},
+    };
+    std::vector<std::string> direct;
+    const std::vector<int> directStatuses = RunPool(200, 8, [&](int i) {
+        return Fork([&, i] { RunDirect(dir.Path, "GET", BurstQuery(i), "", dir.Path + "/d" + std::to_string(i)); });
+    });
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_EQ(directStatuses[static_cast<std::size_t>(i)], 0);
+        direct.push_back(ReadFile(dir.Path + "/d" + std::to_string(i)));
+    }
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const pid_t server = Fork([&] { RunResidentServer(dir.Path, c.serverMode); });
+        ASSERT_TRUE(WaitUntil(ServerWindowUp, 3000));
+        const std::vector<int> statuses = RunPool(c.requests, 8, [&](int i) {
+            if (c.stop && i == c.requests / 3) c.stop(server);
+            return Fork([&, i] { RunClient(dir.Path, "GET", BurstQuery(i), "", dir.Path + "/h" + std::to_string(i)); });
+        });
+        int servedHere = 0;
+        for (int i = 0; i < c.requests; ++i) {
+            const int status = statuses[static_cast<std::size_t>(i)];
+            EXPECT_TRUE(status == 0 || status == ServedHere) << i << ": " << status;
+            servedHere += status == ServedHere ? 1 : 0;
+            EXPECT_EQ(ReadFile(dir.Path + "/h" + std::to_string(i)), direct[static_cast<std::size_t>(i)]) << i;
+        }
+        if (c.stop) {
+            EXPECT_GT(servedHere, 0);  // the later ones found the server gone
+        } else {
+            EXPECT_EQ(servedHere, 0);
+            ASSERT_TRUE(DeleteFile(Os(AliveFileName())));
+        }
+        const bool killed = std::string(c.what) == "SIGKILL";
+        EXPECT_EQ(Reap(server, 35000), killed ? 128 : 0);
+        for (const auto& name : ServerFiles())  // a killed server leaves its alive file only
+            EXPECT_TRUE(killed && name == "prog.cgi_s") << name;
+        PurgeFiles(ServerFilePrefix() + "*", Now() + 1);
+        DeleteFile(Os(WindowTitleFile(ServerFolder(), "prog.cgi_S")));
+    }
+}
+
+// A client killed at any stage of its hand-off holds nobody up: the next
+// request is answered by the server in normal time.
+TEST_F(ServerModeTest, ClientKilledAtAnyStageHoldsNobodyUp) {
+    if (ConsoleBuild) GTEST_SKIP() << "the windowed server loop";
+    const pid_t server = Fork([&] { RunResidentServer(dir.Path, 1); });
+    ASSERT_TRUE(WaitUntil(ServerWindowUp, 3000));
+    struct Case {
+        const char* what;
+        const char* query;
+        const char* waitFor;  // the file that shows the stage
+        bool holdServer;      // the server held still (SIGSTOP) until the client is gone
+    };
+    const Case cases[] = {
+        {"writing its request (the body not complete)", "writing", "_wrt", false},
+        {"its request waiting unclaimed", "pending", "_REQ", true},
+        {"its request being served", "slow", "_cnf", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        const pid_t client = Fork([&] {
+            close(fds[1]);
+            RunClientWith(dir.Path, new THandleStream(fds[0]), RequestVariables("POST", c.query, "name=12345678"),
+                          dir.Path + "/killed.out");
+        });
+        close(fds[0]);
+        if (c.holdServer) kill(server, SIGSTOP);
+        const std::string sent = std::string(c.waitFor) == "_wrt" ? "name=" : "name=12345678";
+        EXPECT_EQ(write(fds[1], sent.data(), sent.size()), static_cast<ssize_t>(sent.size()));
+        EXPECT_TRUE(WaitUntil([&] { return !FirstServerFile(c.waitFor).empty(); }, 3000));
+        kill(client, SIGKILL);
+        EXPECT_EQ(Reap(client, 2000), 128);
+        close(fds[1]);
+        if (c.holdServer) kill(server, SIGCONT);
+        const pid_t next = Fork([&] { RunClient(dir.Path, "GET", "next", "", dir.Path + "/next.out"); });
+        EXPECT_EQ(Reap(next, 5000), 0);  // answered by the server
+        EXPECT_EQ(ReadFile(dir.Path + "/next.out"), DirectAnswer(dir.Path, "GET", "next"));
+    }
+    ASSERT_TRUE(DeleteFile(Os(AliveFileName())));
+    EXPECT_EQ(Reap(server, 5000), 0);
 }
