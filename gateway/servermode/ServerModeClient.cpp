@@ -265,8 +265,6 @@ using namespace ServerModeClient;
 
 void HandOffRequest(TCgiRequest& request) {
     if (!request.Variables) request.Variables = std::make_unique<TStringList>();
-    // Started by hand while a server runs: there is nothing to hand over.
-    if (IsServerLaunch()) EndSecondServer();
     if (!FramesSafely(*request.Variables)) return;
     std::string body;
     bool written = false;
@@ -320,6 +318,7 @@ void HandOffRequest(TCgiRequest& request) {
 
 void HandOffRequestConsole(TCgiRequest& request) {
     if (!request.Variables) request.Variables = std::make_unique<TStringList>();
+    // The console client's first trace line.
     HttpLog("c1");
     if (!FramesSafely(*request.Variables)) return;
     std::string body;

@@ -20,6 +20,7 @@
 
 #include "gateway/frontends/CGIWEng.h"
 #include "gateway/engine/HttpEng.h"
+#include "gateway/engine/ProcessRole.h"
 #include "gateway/servermode/ServerMode.h"
 #include "gateway/servermode/ServerModeInternal.h"
 #include "gateway/servermode/ServerModeRequest.h"
@@ -626,6 +627,7 @@ TEST_F(ServerModeTest, OnlyAProcessStartedByHandWithoutARequestIsALaunch) {
             else
                 unsetenv(name);
         }
+        DecideProcessRole();  // as the start-up does
         EXPECT_EQ(IsServerLaunch(), c.launch);
     }
 }
