@@ -5,6 +5,7 @@
 // watchdog). A request the server never ran is given back and served here.
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "gateway/engine/Helpers.h"
@@ -263,47 +264,28 @@ void CopyResponse(const std::string& response, TStream* output) {
 
 using namespace ServerModeClient;
 
-void HandOffRequest(TCgiRequest& request) {
+namespace ServerModeClient {
+// What both clients do: the request written under a fresh client id (the
+// body read kept, to give back), then waitFor, which answers the client and
+// says whether the request came back to be served here. A failure before
+// the request file was complete gives the request back too; any later one
+// leaves the client without an answer. Unless given back, the process ends.
+void HandOver(TCgiRequest& request, bool guarded, std::string (*address)(const TStringList&), void (*beforeWriting)(),
+              const std::function<bool(const TClientFiles&, TFolderWatch&)>& waitFor) {
     if (!request.Variables) request.Variables = std::make_unique<TStringList>();
     if (!FramesSafely(*request.Variables)) return;
     std::string body;
     bool written = false;
     try {
-        const bool seen = FindWindowTitle(ServerFolder(), ServerWindowTitle()) == TWindowState::wsPresent;
-        const TClientFiles files(DrawClientId(ClientAddress(*request.Variables)));
-        CheckClientLimit();
+        const TClientFiles files(DrawClientId(address(*request.Variables)));
+        beforeWriting();
         // Made before the request exists, so no change after it is missed.
         TFolderWatch watch(ServerFolder());
-        WriteRequestFile(files, *request.Variables, request.Input.get(), true, body);
+        WriteRequestFile(files, *request.Variables, request.Input.get(), guarded, body);
         written = true;
-        // From here a SIGTERM of the web server ends the wait, not the process.
-        InstallStopSignals();
-        switch (WaitForResponse(files, seen, watch)) {
-            case TWaitOutcome::Answered:
-                // A response published just before the server stopped is
-                // still delivered.
-                CopyResponse(files.Response, request.Output.get());
-                files.RemoveLeftovers();
-                break;
-            case TWaitOutcome::Vanished:
-                if (TakeBack(files, true)) {
-                    files.RemoveLeftovers();
-                    RestoreStopSignals();
-                    GiveBack(request, std::move(body));
-                    return;
-                }
-                if (FileExists(files.Response)) CopyResponse(files.Response, request.Output.get());
-                files.RemoveLeftovers();
-                break;
-            case TWaitOutcome::Stopped:
-            case TWaitOutcome::TimedOut:
-                // Nobody waits for the answer any more: a request not yet
-                // claimed goes; a claimed one is answered into a response
-                // the server purges once 180 s have passed.
-                TakeBack(files, false);
-                break;
-            case TWaitOutcome::Lost:
-                break;
+        if (waitFor(files, watch)) {
+            GiveBack(request, std::move(body));
+            return;
         }
     } catch (const std::exception& e) {
         HttpLog(e.what());
@@ -316,18 +298,48 @@ void HandOffRequest(TCgiRequest& request) {
     HaltProcess(0);
 }
 
+std::string ConsoleAddress(const TStringList&) { return "DEBUG"; }
+void NothingFirst() {}
+}  // namespace ServerModeClient
+
+void HandOffRequest(TCgiRequest& request) {
+    const bool seen = FindWindowTitle(ServerFolder(), ServerWindowTitle()) == TWindowState::wsPresent;
+    HandOver(request, true, ClientAddress, CheckClientLimit, [&](const TClientFiles& files, TFolderWatch& watch) {
+        // From here a SIGTERM of the web server ends the wait, not the process.
+        InstallStopSignals();
+        switch (WaitForResponse(files, seen, watch)) {
+            case TWaitOutcome::Answered:
+                // A response published just before the server stopped is
+                // still delivered.
+                CopyResponse(files.Response, request.Output.get());
+                break;
+            case TWaitOutcome::Vanished:
+                if (TakeBack(files, true)) {
+                    files.RemoveLeftovers();
+                    RestoreStopSignals();
+                    return true;
+                }
+                if (FileExists(files.Response)) CopyResponse(files.Response, request.Output.get());
+                break;
+            case TWaitOutcome::Stopped:
+            case TWaitOutcome::TimedOut:
+                // Nobody waits for the answer any more: a request not yet
+                // claimed goes; a claimed one is answered into a response
+                // the server purges once 180 s have passed.
+                TakeBack(files, false);
+                return false;
+            case TWaitOutcome::Lost:
+                return false;
+        }
+        files.RemoveLeftovers();
+        return false;
+    });
+}
+
 void HandOffRequestConsole(TCgiRequest& request) {
-    if (!request.Variables) request.Variables = std::make_unique<TStringList>();
     // The console client's first trace line.
     HttpLog("c1");
-    if (!FramesSafely(*request.Variables)) return;
-    std::string body;
-    bool written = false;
-    try {
-        const TClientFiles files(DrawClientId("DEBUG"));
-        TFolderWatch watch(ServerFolder());
-        WriteRequestFile(files, *request.Variables, request.Input.get(), false, body);
-        written = true;
+    HandOver(request, false, ConsoleAddress, NothingFirst, [&](const TClientFiles& files, TFolderWatch& watch) {
         // The console server ends (and removes its alive file) once it has
         // written the response.
         const Clock::time_point deadline =
@@ -335,21 +347,12 @@ void HandOffRequestConsole(TCgiRequest& request) {
                                std::chrono::duration<double>(ServerConstants::ResponseWaitSeconds));
         while (FileExists(AliveFileName()) && Clock::now() < deadline)
             WaitForFolderChange(watch, ServerConstants::PollMsConsole);
-        if (FileExists(files.Response)) {
+        if (FileExists(files.Response))
             CopyResponse(files.Response, request.Output.get());
-        } else if (TakeBack(files, false)) {
-            GiveBack(request, std::move(body));
-            return;
-        }
+        else if (TakeBack(files, false))
+            return true;
         // The client's own files only: the console server leaves its claim.
         files.RemoveLeftovers();
-    } catch (const std::exception& e) {
-        HttpLog(e.what());
-        if (!written) {
-            GiveBack(request, std::move(body));
-            return;
-        }
-    }
-    request.Output.reset();
-    HaltProcess(0);
+        return false;
+    });
 }
