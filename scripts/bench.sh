@@ -35,13 +35,7 @@ done
 [ -x "$scan_floor" ] || fail "$scan_floor is not built (run make)"
 [ -x "$program" ] || fail "$program is not built (run make)"
 
-work=$(mktemp -d /tmp/valsetto-bench-XXXXXX)
-chmod 755 "$work"
-site=$work/site
-mkdir -p "$site/audiojs" "$work/run"
-cp "$program" "$site/audiojs/playlist.cgi"
-cp "$floor" "$site/audiojs/floor.cgi"
-chmod 755 "$site/audiojs/playlist.cgi" "$site/audiojs/floor.cgi"
+bench_site cgi "$program" "floor.cgi=$floor"
 if [ "$(id -u)" = 0 ]; then
   chown -R www-data:www-data "$site" "$work/run"
 fi

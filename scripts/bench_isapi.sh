@@ -38,13 +38,8 @@ for file in "$program" "$extension" "$host" "$floor"; do
   [ -f "$file" ] || fail "$file is not built (run make)"
 done
 
-work=$(mktemp -d /tmp/valsetto-bench-isapi-XXXXXX)
-chmod 755 "$work"
-site=$work/site
-mkdir -p "$site/audiojs" "$work/run"
-cp "$program" "$site/audiojs/playlist.cgi"
+bench_site isapi "$program"
 cp "$extension" "$site/audiojs/playlist.so"
-chmod 755 "$site/audiojs/playlist.cgi"
 sed 's/\r*$/\r/' "$repo/site/demo/index.txt" > "$site/audiojs/index.txt"
 /usr/bin/python3 - "$site" <<'PY'
 import os, sys

@@ -25,13 +25,7 @@ for tool in lighttpd wrk; do command -v "$tool" >/dev/null || fail "$tool is not
 [ -x "$program" ] || fail "$program is not built (run make)"
 [ -x "$gateway_program" ] || fail "$gateway_program is not built (run make)"
 
-work=$(mktemp -d /tmp/valsetto-bench-sm-XXXXXX)
-chmod 755 "$work"
-site=$work/site
-mkdir -p "$site/audiojs" "$work/run"
-cp "$program" "$site/audiojs/playlist.cgi"
-cp "$gateway_program" "$site/audiojs/gateway.cgi"
-chmod 755 "$site/audiojs/playlist.cgi" "$site/audiojs/gateway.cgi"
+bench_site sm "$program" "gateway.cgi=$gateway_program"
 as_web=()
 if [ "$(id -u)" = 0 ]; then
   chown -R www-data:www-data "$site" "$work/run"

@@ -4,6 +4,23 @@
 
 bench_pids=()
 
+# Makes the temporary folder `work` with a run folder and a site whose
+# audiojs folder holds the program as playlist.cgi and the other CGI
+# programs given as NAME=PATH (copied as NAME).
+bench_site() {  # tag program [name=path...]
+  work=$(mktemp -d "/tmp/valsetto-bench-$1-XXXXXX")
+  chmod 755 "$work"
+  site=$work/site
+  mkdir -p "$site/audiojs" "$work/run"
+  cp "$2" "$site/audiojs/playlist.cgi"
+  chmod 755 "$site/audiojs/playlist.cgi"
+  local extra
+  for extra in "${@:3}"; do
+    cp "${extra#*=}" "$site/audiojs/${extra%%=*}"
+    chmod 755 "$site/audiojs/${extra%%=*}"
+  done
+}
+
 bench_free_port() {
   /usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
