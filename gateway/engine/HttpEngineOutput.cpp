@@ -166,8 +166,7 @@ void THttpEngine::FinishRequest() {
     // A front end that finishes its request itself adds the length here,
     // not after the handlers.
     Ignoring([&] {
-        if (EngineSettings::ConsoleFrontEnd && !InHostProcess() && ctx.OutputStream != nullptr)
-            AddContentLength();
+        if (ConsoleFinishesRequest() && ctx.OutputStream != nullptr) AddContentLength();
     });
     // An empty line before the dump.
     Ignoring([&] {

@@ -87,7 +87,7 @@ void THttpEngine::RunHandlers() {
     // Only a process that serves one request has a last one.
     if (EndsProcessWithRequest()) Fire(OnLastExecRequest, this);
     // A front end that finishes its request itself adds the length then.
-    if (!EngineSettings::ConsoleFrontEnd) AddContentLength();
+    if (!ConsoleFinishesRequest()) AddContentLength();
 }
 
 void THttpEngine::HandleFailure(const Exception& e) {
@@ -99,7 +99,7 @@ void THttpEngine::HandleFailure(const Exception& e) {
 }
 
 void THttpEngine::FinishAfterHandlers() {
-    if (EngineSettings::ConsoleFrontEnd) return;
+    if (ConsoleFinishesRequest()) return;
     Guarded(
         [this] {
             if (RequestContext.RequestLockHeld) {

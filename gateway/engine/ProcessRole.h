@@ -5,6 +5,8 @@
 // process?") reads the decision instead of looking again.
 #include <cstdint>
 
+#include "gateway/engine/Limits.h"
+
 enum class TProcessRole : std::uint8_t {
     // No request of ours: started with arguments that name none, or a test.
     None,
@@ -39,3 +41,8 @@ void SetProcessRole(TProcessRole role);
 // The process belongs to a host server: no watchdog, no process end, and
 // every thread serves request after request.
 [[nodiscard]] inline bool InHostProcess() { return ProcessRole() == TProcessRole::Extension; }
+
+// The console build's front end serves this process's request and finishes
+// it itself (RunConsoleRequest); a host's requests are finished by the
+// engine, as in any build.
+[[nodiscard]] inline bool ConsoleFinishesRequest() { return EngineSettings::ConsoleFrontEnd && !InHostProcess(); }

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "gateway/engine/HttpEng.h"
+#include "gateway/engine/ProcessRole.h"
 #include "gateway/engine/RequestContext.h"
 #include "platform/Streams.h"
 #include "tests/support/Streams.h"
@@ -82,6 +83,8 @@ TPage RunRequest(const std::vector<std::string>& fields, const std::vector<std::
         page.HeaderSends = engine.HeaderBlocks;
     };
     engine.ProcessRequest(input, new support::TSinkStream(output), list);
+    // The console front end finishes its request after serving it.
+    if (ConsoleFinishesRequest()) engine.FinishRequest();
     page.Lines = SplitCrLf(output->All());
     return page;
 }

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "gateway/engine/Helpers.h"
+#include "gateway/engine/Limits.h"
 #include "gateway/engine/RequestContext.h"
 #include "tests/gateway/engine/engine_harness.h"
 #include "platform/Process.h"
@@ -218,6 +219,7 @@ TEST(ProcessRequest, StandardAndForeignExceptionsSkippedTheErrorPage) {
 // A standard exception in FinishRequest skipped the release of the request's
 // objects, so a host leaked them request after request.
 TEST(ProcessRequest, StandardExceptionInFinishRequestLeakedTheRequest) {
+    if (EngineSettings::ConsoleFrontEnd) GTEST_SKIP() << "the console front end finishes its request itself";
     struct TFailingOutput : TStream {
         bool* freed;
         explicit TFailingOutput(bool* f) : freed(f) {}
