@@ -1,7 +1,5 @@
 #include "app/MusicFiles.h"
 
-#include <atomic>
-
 #include "app/qv_unit.h"
 #include "platform/Exception.h"
 #include "platform/Files.h"
@@ -23,16 +21,6 @@ bool IsReadOnlyFile(const std::string& path) {
         readOnly = rec.Name == FileNameOfPath(path) && (rec.Attr & faReadOnly) != 0;
     FindClose(rec);
     return readOnly;
-}
-
-// Hidden, in the target's folder, unique for this process (pid) and within
-// it (counter), so concurrent writers never share one.
-std::string TemporaryNameFor(const std::string& target) {
-    static std::atomic<unsigned> counter{0};
-    const auto separator = target.find_last_of("\\/");
-    const std::size_t nameStart = separator == std::string::npos ? 0 : separator + 1;
-    return target.substr(0, nameStart) + "." + target.substr(nameStart) + "." + IntToStr(CurrentProcessId()) + "-" +
-           IntToStr(counter.fetch_add(1)) + ".part";
 }
 }  // namespace
 
@@ -56,7 +44,7 @@ std::vector<std::string> GenreFolderNames() {
 }
 
 TReplacementFile::TReplacementFile(std::string target)
-    : target_(std::move(target)), temporary_(TemporaryNameFor(target_)) {}
+    : target_(std::move(target)), temporary_(TemporaryNameFor(target_, ".part")) {}
 
 TReplacementFile::~TReplacementFile() { Discard(); }
 

@@ -1,24 +1,16 @@
 #include "platform/FileStamps.h"
 
-#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include "platform/Files.h"
 #include "platform/SysUtils.h"
 
 namespace {
 std::int64_t Nanoseconds(const timespec& t) { return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec; }
-
-std::string TemporaryNameFor(const std::string& osTarget) {
-    static std::atomic<unsigned> counter{0};
-    const auto slash = osTarget.rfind('/');
-    const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
-    return osTarget.substr(0, start) + "." + osTarget.substr(start) + "." + IntToStr(getpid()) + "-" +
-           IntToStr(counter.fetch_add(1)) + ".part";
-}
 
 std::string FolderOfOs(const std::string& osPath) {
     const auto slash = osPath.rfind('/');
@@ -56,7 +48,7 @@ bool CanReplaceFile(const std::string& path) {
 bool ReplaceFileContent(const std::string& path, std::string_view content, bool privateFile) {
     if (!CanReplaceFile(path)) return false;
     const std::string target = ToOsPath(path);
-    const std::string temporary = TemporaryNameFor(target);
+    const std::string temporary = TemporaryNameFor(target, ".part");
     const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, privateFile ? 0600 : 0666);
     if (fd < 0) return false;
     std::size_t done = 0;

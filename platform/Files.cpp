@@ -39,25 +39,14 @@ void TakeBackAppend(int fd, std::size_t written) {
 
 // close() reports a failed delayed write (NFS, full disk) that write() did not.
 bool CloseChecked(int fd) { return close(fd) == 0 || errno == EINTR; }
-
-std::string FolderOf(const std::string& osPath) {
-    const auto slash = osPath.rfind('/');
-    return slash == std::string::npos ? std::string() : osPath.substr(0, slash + 1);
-}
-
-std::string BareNameOf(const std::string& osPath) {
-    const auto slash = osPath.rfind('/');
-    return slash == std::string::npos ? osPath : osPath.substr(slash + 1);
-}
-
-// A hidden name in the target's folder, unique within the machine for this
-// process (pid) and within the process (counter).
-std::string TemporaryNameFor(const std::string& osPath) {
-    static std::atomic<unsigned> counter{0};
-    return FolderOf(osPath) + "." + BareNameOf(osPath) + "." + IntToStr(getpid()) + "-" +
-           IntToStr(counter.fetch_add(1)) + ".tmp";
-}
 }  // namespace
+
+std::string TemporaryNameFor(const std::string& path, std::string_view suffix) {
+    static std::atomic<unsigned> counter{0};
+    const std::size_t nameStart = path.find_last_of("\\/") + 1;  // 0 without a folder
+    return path.substr(0, nameStart) + "." + path.substr(nameStart) + "." + IntToStr(getpid()) + "-" +
+           IntToStr(counter.fetch_add(1)) + std::string(suffix);
+}
 
 std::string ToOsPath(std::string_view path) {
     std::string out(path);
@@ -160,7 +149,7 @@ bool WriteFileAtomic(const std::string& path, std::string_view content) {
     struct stat st {};
     const bool exists = stat(target.c_str(), &st) == 0;
     if (exists && ((st.st_mode & S_IWUSR) == 0 || access(target.c_str(), W_OK) != 0)) return false;
-    const std::string temporary = TemporaryNameFor(target);
+    const std::string temporary = TemporaryNameFor(target, ".tmp");
     const int fd = OpenOs(temporary, O_WRONLY | O_CREAT | O_EXCL);
     if (fd < 0) return false;
     bool ok = true;

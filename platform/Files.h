@@ -35,6 +35,10 @@ bool FileSetDateTime(const std::string& path, TDateTime modified);
 // concurrent writers interleave whole lines; data that does not fit whole (a
 // full disk) is cut off again, unless another writer has appended behind it.
 [[nodiscard]] bool ReadWholeFile(const std::string& path, std::string& content);
+// The name a replacement of path is written under: hidden, in path's folder
+// (either separator), unique for this process (pid) and within it (a
+// counter), ending in suffix; so concurrent writers never share one.
+std::string TemporaryNameFor(const std::string& path, std::string_view suffix);
 [[nodiscard]] bool WriteWholeFile(const std::string& path, std::string_view content);
 [[nodiscard]] bool WriteFileAtomic(const std::string& path, std::string_view content);
 [[nodiscard]] bool AppendToFile(const std::string& path, std::string_view content);
