@@ -13,6 +13,11 @@ std::int64_t TStream::Size() {
     return end;
 }
 
+bool AtEndForGood(TStream& stream) {
+    const bool fixed = dynamic_cast<TMemoryStream*>(&stream) != nullptr || dynamic_cast<TFileStream*>(&stream) != nullptr;
+    return fixed && stream.Position() >= stream.Size();
+}
+
 std::int64_t TStream::CopyFrom(TStream& source) {
     char piece[1032];
     std::int64_t total = 0;

@@ -31,6 +31,11 @@ public:
     std::int64_t CopyFrom(TStream& source);
 };
 
+// A memory or file stream that has reached its end will not grow: a read of
+// 0 there is the end of the data, where a pipe's or a socket's 0 means
+// "nothing yet".
+[[nodiscard]] bool AtEndForGood(TStream& stream);
+
 class TMemoryStream : public TStream {
 public:
     int Read(void* buffer, int count) override;

@@ -86,16 +86,6 @@ void ArmWatchDog(bool armed) {
 }
 }  // namespace
 
-namespace {
-// A memory or file stream that has reached its end will not grow: its 0 is
-// the end of the body, not "nothing yet". (A Windows CGI content or form
-// body, a resident server's request file shorter than CONTENT_LENGTH.)
-bool AtEndForGood(TStream& stream) {
-    const bool fixed = dynamic_cast<TMemoryStream*>(&stream) != nullptr || dynamic_cast<TFileStream*>(&stream) != nullptr;
-    return fixed && stream.Position() >= stream.Size();
-}
-}  // namespace
-
 int THttpEngine::ReadContent(void* buffer, int count) {
     TRequestContext& ctx = RequestContext;
     // No input stream: nothing can be read.

@@ -89,12 +89,6 @@ void WriteOrFail(TStream& file, std::string_view bytes, const std::string& name)
         throw EFileError("Cannot write file \"" + name + "\"");
 }
 
-// A memory or file stream at its end will not grow: its 0 is the end.
-bool EndedForGood(TStream& stream) {
-    const bool fixed = dynamic_cast<TMemoryStream*>(&stream) != nullptr || dynamic_cast<TFileStream*>(&stream) != nullptr;
-    return fixed && stream.Position() >= stream.Size();
-}
-
 // Copies up to length bytes of the body, keeping them in body as well. A
 // read that finds nothing yet (a non-blocking input) waits and reads again;
 // the copy stops at the end of the data, at length, or (without a watchdog)
@@ -108,7 +102,7 @@ void CopyBody(TStream* input, TStream& file, std::int32_t length, TWatchDogThrea
     while (input && left > 0) {
         ArmDeadline(watchdog);
         const int n = input->Read(block, std::min<std::int32_t>(left, sizeof block));
-        if (n < 0 || (n == 0 && EndedForGood(*input))) break;
+        if (n < 0 || (n == 0 && AtEndForGood(*input))) break;
         if (n == 0) {
             if (!watchdog && Clock::now() - lastData >= std::chrono::duration<double>(ServerConstants::HeaderLineSeconds))
                 break;
@@ -166,7 +160,7 @@ public:
             position_ += n;
             return static_cast<int>(n);
         }
-        if (!rest_ || EndedForGood(*rest_)) return -1;
+        if (!rest_ || AtEndForGood(*rest_)) return -1;
         const int n = rest_->Read(buffer, count);
         if (n > 0) position_ += static_cast<std::size_t>(n);
         return n;
