@@ -207,9 +207,7 @@ enum class TWaitOutcome {
 // every 50 ms at the latest; the server's process is looked at every 50 ms,
 // its alive file at every wake.
 TWaitOutcome WaitForResponse(const TClientFiles& files, bool seen, TFolderWatch& watch) {
-    const Clock::time_point deadline =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                           std::chrono::duration<double>(ServerConstants::ResponseWaitSeconds));
+    const Clock::time_point deadline = DeadlineAfter(ServerConstants::ResponseWaitSeconds);
     const auto lookEvery = std::chrono::milliseconds(ServerConstants::PollMs);
     Clock::time_point nextLook = Clock::now() + lookEvery;
     TServerSight server{false, false, true};
@@ -336,9 +334,7 @@ void HandOffRequestConsole(TCgiRequest& request) {
     HandOver(request, false, ConsoleAddress, NothingFirst, [&](const TClientFiles& files, TFolderWatch& watch) {
         // The console server ends (and removes its alive file) once it has
         // written the response.
-        const Clock::time_point deadline =
-            Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                               std::chrono::duration<double>(ServerConstants::ResponseWaitSeconds));
+        const Clock::time_point deadline = DeadlineAfter(ServerConstants::ResponseWaitSeconds);
         while (FileExists(AliveFileName()) && Clock::now() < deadline)
             WaitForFolderChange(watch, ServerConstants::PollMsConsole);
         if (FileExists(files.Response))

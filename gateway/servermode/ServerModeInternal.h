@@ -1,9 +1,17 @@
 #pragma once
 // Shared by the server-mode sources (and their tests): the protocol's fixed
 // values and the file operations with their retry rules.
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+// The steady clock's time the given number of seconds from now: the bound of
+// a wait.
+inline std::chrono::steady_clock::time_point DeadlineAfter(double seconds) {
+    return std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                   std::chrono::duration<double>(seconds));
+}
 
 namespace ServerConstants {
 inline constexpr const char* DefaultTempDir = ".\\temp";  // server folder, beside the executable

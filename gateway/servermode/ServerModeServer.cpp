@@ -107,8 +107,7 @@ bool DispatchNextRequest(THttpCGIEngine* engine) {
 // up for at most half a second.
 void AwaitRequestThreads() {
     using Clock = std::chrono::steady_clock;
-    Clock::time_point deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                                    std::chrono::duration<double>(ServerConstants::FinishRequestsSeconds));
+    Clock::time_point deadline = DeadlineAfter(ServerConstants::FinishRequestsSeconds);
     while (ActiveRequestThreads.load() > 0 && Clock::now() < deadline) Sleep(ServerConstants::PollMs);
     deadline = Clock::now() + std::chrono::milliseconds(500);
     while (!ListServerFiles("*_rsp").empty() && Clock::now() < deadline) Sleep(10);
